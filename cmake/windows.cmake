@@ -1,0 +1,51 @@
+# The shipped DLL, the virtual peripheral and the Windows test programs.
+enable_language(RC)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TARNWICK_ARCH x86_64)
+else()
+  set(TARNWICK_ARCH i686)
+endif()
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+
+# No runtime DLL may follow the library into a host's process.
+set(TARNWICK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+add_library(tarnwick_core STATIC
+  ${TARNWICK_PURE_SOURCES}
+  src/midi_command/direct_command.cpp
+  src/midi_command/winmm_ports.cpp
+  src/usb_presence/presence_queries.cpp
+  src/usb_presence/setupapi_walk.cpp)
+target_include_directories(tarnwick_core PUBLIC ${TARNWICK_INCLUDES})
+target_compile_definitions(tarnwick_core PUBLIC TARNWICK_BUILDING UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_compile_options(tarnwick_core PRIVATE ${TARNWICK_WARNINGS} -fno-exceptions -fno-rtti -Os)
+target_link_libraries(tarnwick_core PUBLIC winmm setupapi)
+
+configure_file(src/library/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+add_library(tarnwick SHARED
+  src/library/dll_main.cpp
+  src/library/tarnwick.def
+  ${CMAKE_BINARY_DIR}/version.rc)
+set_target_properties(tarnwick PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
+target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS} -fno-exceptions -fno-rtti)
+target_link_libraries(tarnwick PRIVATE tarnwick_core)
+target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME} -s -Wl,--enable-stdcall-fixup)
+
+add_subdirectory(tools)
+add_subdirectory(tests)
+
+# Other build trees (the native unit tests) join this tree's test run, so one
+# ctest reports everything.
+set(TARNWICK_EXTRA_TEST_DIRS "" CACHE STRING "Build trees whose tests run with these")
+if(TARNWICK_EXTRA_TEST_DIRS)
+  set(extra "")
+  foreach(dir ${TARNWICK_EXTRA_TEST_DIRS})
+    string(APPEND extra "subdirs(\"${dir}\")\n")
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/extra_tests.cmake "${extra}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/extra_tests.cmake)
+endif()

@@ -1,0 +1,191 @@
+// hiddirect_main on the shipped DLL against the virtual peripheral: the bytes
+// each port receives, their order, the result and the probe line.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "harness.h"
+
+using namespace host;
+
+namespace {
+
+const std::string kKey("PERIPHRL", 8);
+const std::string kPeripheral = "port \"PERIPHRL MIDI 1\"\n";
+const std::string kOther = "port \"Other Synth\"\n";
+const std::string kAB = "AB\r\n";
+
+std::string key8(const char *text) { return std::string(text, 8); }
+
+// Every call leaves the stack and every handle as it found them.
+void expect_clean(const Call &call)
+{
+    EXPECT_EQ(call.stack_delta, 0) << "export does not use cdecl";
+    EXPECT_EQ(faults(), "");
+    const vp_counters c = counters();
+    EXPECT_EQ(c.midi_opens, c.midi_closes);
+}
+
+struct WireCase {
+    const char *name;
+    std::string description;
+    std::string key;
+    int value, status_and_channel, number_check, number;
+    int result;
+    std::vector<std::vector<std::uint8_t>> received; // per port
+    std::vector<std::string> sends;                  // "port:word" in order; empty: unchecked
+    bool probe_line;
+};
+
+void PrintTo(const WireCase &c, std::ostream *os) { *os << c.name; }
+
+class Wire : public testing::TestWithParam<WireCase> {};
+
+TEST_P(Wire, BytesOrderAndResult)
+{
+    const WireCase &c = GetParam();
+    load(c.description);
+    const Call call = hiddirect(c.key.data(), c.value, c.status_and_channel, c.number_check,
+                                c.number);
+    EXPECT_EQ(call.result, c.result);
+    for (unsigned p = 0; p < c.received.size(); ++p) {
+        EXPECT_EQ(port_bytes(p), c.received[p]) << "port " << p;
+    }
+    if (!c.sends.empty()) {
+        EXPECT_EQ(sends(), c.sends);
+    }
+    EXPECT_EQ(call.stdout_bytes, c.probe_line ? kAB : "");
+    expect_clean(call);
+}
+
+const auto none = std::vector<std::uint8_t>{};
+
+INSTANTIATE_TEST_SUITE_P(
+    DirectCommand, Wire,
+    testing::Values(
+        WireCase{"one_matching_port_beside_another", kPeripheral + kOther, kKey, 0x40, 0xB2, 0x3C,
+                 0x3C, 0, {sequence_bytes(0xB2, 0x3C, 0x40), none},
+                 {"0:0x000000ff", "0:0x00403c92", "0:0x00403c82", "0:0x00403cb2", "0:0x000000ff"},
+                 true},
+        WireCase{"two_matching_ports_lower_index_first",
+                 kPeripheral + "port \"PERIPHRL MIDI 2\"\n", kKey, 1, 0x90, 2, 2, 0,
+                 {sequence_bytes(0x90, 2, 1), sequence_bytes(0x90, 2, 1)},
+                 {"0:0x000000ff", "1:0x000000ff", "0:0x00010290", "1:0x00010290", "0:0x00010280",
+                  "1:0x00010280", "0:0x00010290", "1:0x00010290", "0:0x000000ff", "1:0x000000ff"},
+                 true},
+        // The last port decides: a failing send on port 0 is hidden by port 1.
+        WireCase{"last_non_matching_port_hides_failed_send",
+                 "port \"PERIPHRL\" send=67\n" + kOther, kKey, 0, 0x90, 1, 1, 0, {none, none}, {},
+                 true},
+        WireCase{"last_port_capability_failure_counts", kPeripheral + "port \"Other\" caps=6\n",
+                 kKey, 0, 0x90, 1, 1, 5, {sequence_bytes(0x90, 1, 0), none}, {}, false},
+        WireCase{"failed_send_on_last_port_counts", "port \"PERIPHRL\" send=67\n", kKey, 0, 0x90,
+                 1, 1, 5, {none}, {}, true},
+        WireCase{"channel_nibble_f", kPeripheral, kKey, 0x10, 0xBF, 0x40, 0x40, 0,
+                 {sequence_bytes(0xBF, 0x40, 0x10)}, {}, true},
+        WireCase{"check_compares_low_seven_bits", kPeripheral, kKey, 0x20, 0x90, 0x85, 0x05, 0,
+                 {sequence_bytes(0x90, 0x05, 0x20)}, {}, true},
+        WireCase{"value_ff_gives_velocity_7f", kPeripheral, kKey, 0xFF, 0x90, 0x7F, 0xFF, 0,
+                 {sequence_bytes(0x90, 0x7F, 0x7F)}, {}, true},
+        WireCase{"status_05_is_handed_over_unchanged", kPeripheral, kKey, 3, 0x05, 9, 9, 0,
+                 {}, {"0:0x000000ff", "0:0x00030995", "0:0x00030985", "0:0x00030905",
+                      "0:0x000000ff"}, true},
+        WireCase{"status_ff_is_sent_like_the_others", kPeripheral, kKey, 3, 0xFF, 9, 9, 0,
+                 {bytes({0xFF, 0x9F, 9, 3, 0x8F, 9, 3, 0xFF, 0xFF})},
+                 {"0:0x000000ff", "0:0x0003099f", "0:0x0003098f", "0:0x000309ff",
+                  "0:0x000000ff"}, true},
+        WireCase{"key_not_matching_any_port", kPeripheral + kOther, key8("NOSUCHPT"), 0, 0x90, 1,
+                 1, 5, {none, none}, {}, false},
+        WireCase{"no_ports_at_all", "", kKey, 0, 0x90, 1, 1, 0, {}, {}, true},
+        WireCase{"number_check_disagrees", kPeripheral, kKey, 0, 0x90, 3, 4, 1, {none}, {}, true},
+        // Key bytes are signed: 0x80 and above can never agree, even with U+0080.
+        WireCase{"key_byte_80_never_matches", "port \"\\u0080ERIPHRL\"\n", key8("\x80" "ERIPHRL"),
+                 0, 0x90, 1, 1, 5, {none}, {}, false},
+        WireCase{"key_byte_c9_never_matches", "port \"\\u00c9ERIPHRL\"\n", key8("\xc9" "ERIPHRL"),
+                 0, 0x90, 1, 1, 5, {none}, {}, false},
+        // A short name compares against zeros, whatever the record holds past it.
+        WireCase{"short_name_matches_zero_padded_key", "port \"ABC\"\n", key8("ABC\0\0\0\0\0"), 1,
+                 0x90, 1, 1, 0, {sequence_bytes(0x90, 1, 1)}, {}, true},
+        WireCase{"bytes_after_nul_in_key_take_part", "port \"ABC\"\n", key8("ABC\0XYZ\0"), 1,
+                 0x90, 1, 1, 5, {none}, {}, false},
+        WireCase{"short_name_not_compared_with_earlier_port",
+                 "port \"ABCDEFGH\"\nport \"ABC\" tail=keep\n", key8("ABC\0\0\0\0\0"), 1, 0x90,
+                 1, 1, 0, {none, sequence_bytes(0x90, 1, 1)}, {}, true},
+        WireCase{"name_characters_past_eight_play_no_part",
+                 "port \"PERIPHRLxyz\"\nport \"PERIPHRL-a-name-of-32-characters\"\n", kKey, 1,
+                 0x90, 1, 1, 0, {sequence_bytes(0x90, 1, 1), sequence_bytes(0x90, 1, 1)}, {},
+                 true},
+        // A port that cannot be opened or identified is skipped, never closed.
+        WireCase{"port_failing_to_open_is_skipped", "port \"PERIPHRL\" open=4\n" + kPeripheral,
+                 kKey, 1, 0x90, 1, 1, 0, {none, sequence_bytes(0x90, 1, 1)}, {}, true},
+        WireCase{"every_port_failing_to_open", "port \"PERIPHRL\" open=4\nport \"X\" open=4\n",
+                 kKey, 1, 0x90, 1, 1, 5, {none, none}, {}, false},
+        WireCase{"port_failing_identifier_is_skipped",
+                 kPeripheral + "port \"PERIPHRL 2\" getid=5\n", kKey, 1, 0x90, 1, 1, 0,
+                 {sequence_bytes(0x90, 1, 1), none}, {}, true},
+        WireCase{"matching_name_with_failed_capabilities_is_no_match",
+                 "port \"PERIPHRL\" caps=6\n" + kPeripheral, kKey, 1, 0x90, 1, 1, 0,
+                 {none, sequence_bytes(0x90, 1, 1)}, {}, true}),
+    [](const testing::TestParamInfo<WireCase> &p) { return std::string(p.param.name); });
+
+TEST(DirectCommand, ProbesOpenEveryPortAndSendNothing)
+{
+    load(kPeripheral + kOther);
+    const Call call = hiddirect(kKey.data(), 0, 0x90, 3, 4); // check fails: probes only
+    EXPECT_EQ(call.result, 1);
+    EXPECT_EQ(call.stdout_bytes, kAB);
+    const std::string log = calls();
+    EXPECT_EQ(count_lines(log, "midiOutGetNumDevs("), 2u);
+    EXPECT_EQ(count_lines(log, "midiOutOpen("), 4u);
+    EXPECT_EQ(count_lines(log, "midiOutShortMsg("), 0u);
+    EXPECT_NE(log.find("midiOutOpen(port=0, callback=0x0, instance=0x0, flags=0x0) -> 0"),
+              std::string::npos);
+    EXPECT_NE(log.find("midiOutGetDevCapsW(id=1, size=84) -> 0"), std::string::npos);
+    expect_clean(call);
+
+    load(kPeripheral + kOther);
+    expect_clean(hiddirect(kKey.data(), 0, 0x90, 4, 4)); // seven passes
+    EXPECT_EQ(count_lines(calls(), "midiOutGetNumDevs("), 7u);
+    EXPECT_EQ(count_lines(calls(), "midiOutOpen("), 14u);
+}
+
+TEST(DirectCommand, NullKeyTouchesNothing)
+{
+    load(kPeripheral);
+    const Call call = hiddirect(nullptr, 0, 0x90, 1, 1);
+    EXPECT_EQ(call.result, 1);
+    EXPECT_EQ(call.stdout_bytes, "");
+    EXPECT_EQ(calls(), "");
+    EXPECT_EQ(call.stack_delta, 0);
+}
+
+// The probe line must not fail or block when standard output is unusable.
+TEST(DirectCommand, UnusableStandardOutputIsHarmless)
+{
+    HANDLE closed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    CloseHandle(closed);
+    HANDLE read_end = nullptr, full = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &full, nullptr, 16));
+    const std::string filler(4096, 'x');
+    DWORD mode = PIPE_NOWAIT, written = 0;
+    SetNamedPipeHandleState(full, &mode, nullptr, nullptr);
+    while (WriteFile(full, filler.data(), static_cast<DWORD>(filler.size()), &written, nullptr) &&
+           written > 0) {
+    }
+    mode = PIPE_WAIT;
+    SetNamedPipeHandleState(full, &mode, nullptr, nullptr);
+
+    HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+    for (HANDLE out : {HANDLE(nullptr), INVALID_HANDLE_VALUE, closed, full}) {
+        load("");
+        SetStdHandle(STD_OUTPUT_HANDLE, out);
+        const Call call = call_export("hiddirect_main",
+                                      {reinterpret_cast<std::uintptr_t>(kKey.data()), 0, 0x90, 1, 1},
+                                      false);
+        SetStdHandle(STD_OUTPUT_HANDLE, saved);
+        EXPECT_EQ(call.result, 0);
+    }
+    CloseHandle(full);
+    CloseHandle(read_end);
+}
+
+} // namespace

@@ -1,0 +1,16 @@
+// The shipped DLL against Wine's own winmm and setupapi: a container has no
+// MIDI ports and no USB devices.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+using namespace host;
+
+TEST(WineOwn, DirectCommandWithNoPorts)
+{
+    const Call call = hiddirect("PERIPHRL", 0x40, 0x90, 0x3C, 0x3C);
+    EXPECT_EQ(call.result, 0);
+    EXPECT_EQ(call.stdout_bytes, "AB\r\n");
+    EXPECT_EQ(call.stack_delta, 0);
+    EXPECT_EQ(calls(), "") << "the stand-ins were loaded";
+}

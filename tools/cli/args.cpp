@@ -1,0 +1,122 @@
+#include "args.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+bool parse_digits(const std::string &text, std::size_t start, unsigned base, std::uint32_t max,
+                  std::uint32_t &value)
+{
+    if (start >= text.size())
+        return false;
+    std::uint64_t v = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        v = v * base + d;
+        if (v > max)
+            return false;
+    }
+    value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool has_hex_prefix(const std::string &text)
+{
+    return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+} // namespace
+
+bool parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
+{
+    return parse_digits(text, has_hex_prefix(text) ? 2 : 0, 16, max, value);
+}
+
+bool parse_decimal_or_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
+{
+    return has_hex_prefix(text) ? parse_digits(text, 2, 16, max, value)
+                                : parse_digits(text, 0, 10, max, value);
+}
+
+bool parse_name_key(const std::string &text, unsigned char key[8])
+{
+    if (text.size() > 8)
+        return false;
+    for (std::size_t i = 0; i < 8; ++i)
+        key[i] = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+    return true;
+}
+
+bool parse_hex_key(const std::string &text, unsigned char key[8])
+{
+    if (text.size() != 16)
+        return false;
+    for (std::size_t i = 0; i < 8; ++i) {
+        std::uint32_t byte = 0;
+        if (!parse_digits(text.substr(2 * i, 2), 0, 16, 0xFF, byte))
+            return false;
+        key[i] = static_cast<unsigned char>(byte);
+    }
+    return true;
+}
+
+std::string show_key(const unsigned char key[8])
+{
+    std::string out;
+    for (std::size_t i = 0; i < 8; ++i) {
+        char buf[8];
+        if (key[i] >= 0x20 && key[i] < 0x7F)
+            out += static_cast<char>(key[i]);
+        else {
+            std::snprintf(buf, sizeof buf, "\\x%02X", key[i]);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string show_wide(const std::uint16_t *text, std::size_t length)
+{
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i) {
+        char buf[8];
+        if (text[i] >= 0x20 && text[i] < 0x7F)
+            out += static_cast<char>(text[i]);
+        else {
+            std::snprintf(buf, sizeof buf, text[i] < 0x100 ? "\\x%02X" : "\\u%04X", text[i]);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string json_string(const std::string &text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace cli

@@ -1,0 +1,32 @@
+// Argument reading for tarnwick-cli; platform-free so it is unit-tested natively.
+#ifndef TARNWICK_CLI_ARGS_H
+#define TARNWICK_CLI_ARGS_H
+
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+// Hexadecimal with or without "0x": "1A2B", "0x1a2b". False when not hex or
+// above max.
+bool parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);
+
+// Decimal, or hexadecimal after "0x".
+bool parse_decimal_or_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);
+
+// NAME: at most eight characters, padded with zero bytes.
+bool parse_name_key(const std::string &text, unsigned char key[8]);
+
+// Sixteen hexadecimal digits: the eight raw key bytes.
+bool parse_hex_key(const std::string &text, unsigned char key[8]);
+
+// A key or product-name prefix as the comparison sees it: printable ASCII as
+// is, anything else as \xHH (bytes) or \uHHHH (wide characters).
+std::string show_key(const unsigned char key[8]);
+std::string show_wide(const std::uint16_t *text, std::size_t length);
+
+std::string json_string(const std::string &text);
+
+} // namespace cli
+
+#endif

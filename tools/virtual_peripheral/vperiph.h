@@ -1,0 +1,68 @@
+/*
+ * Control interface of the virtual peripheral (vperiph.dll), for test hosts
+ * and demos that run tarnwick.dll without the hardware. The stand-in
+ * winmm.dll and setupapi.dll forward to vperiph.dll, which presents the MIDI
+ * output ports and USB entries of a description (see README.md beside this
+ * file), records every call and checks handle discipline.
+ *
+ * Without a vp_load call, the description is read from the file named by the
+ * environment variable TARNWICK_VP_FILE (none: no ports, no USB entries). When
+ * TARNWICK_VP_REPORT names a file ("-" for standard error), a readable report
+ * is written there as the process ends.
+ *
+ * Text results are copied into buffer (truncated to size, always terminated
+ * when size > 0); each function returns the full length, so a caller can ask
+ * with size 0 first.
+ */
+#ifndef VPERIPH_H
+#define VPERIPH_H
+
+#include <stddef.h>
+
+#ifdef VPERIPH_BUILDING
+#define VPERIPH_API
+#else
+#define VPERIPH_API __declspec(dllimport)
+#endif
+#define VPERIPH_CALL __cdecl
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct vp_counters {
+    unsigned calls;            /* every stand-in call since the last load or clear */
+    unsigned midi_opens, midi_closes, midi_sends, caps_queries;
+    unsigned set_builds, set_destroys, enum_calls, property_reads;
+    unsigned faults;           /* handle faults, including handles and sets still open */
+};
+
+/* Replaces the description and clears everything recorded. Returns 0, or -1
+ * with the message (naming the line) in error. */
+VPERIPH_API int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size);
+
+/* Clears the recorded calls, bytes and faults; the description, the hot-plug
+ * build count and the call counter for "fail N" start over too. */
+VPERIPH_API void VPERIPH_CALL vp_clear(void);
+
+/* The call log, one line per call in the order made. */
+VPERIPH_API size_t VPERIPH_CALL vp_calls(char *buffer, size_t size);
+
+/* The bytes MIDI output port `port` received, in order. Returns their count. */
+VPERIPH_API size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size);
+
+/* Handle faults, one line each: closes of unknown handles, use of closed
+ * handles, capability queries for an id no open handle has, sets destroyed
+ * twice or unknown, and every port handle or set still open now. */
+VPERIPH_API size_t VPERIPH_CALL vp_faults(char *buffer, size_t size);
+
+VPERIPH_API void VPERIPH_CALL vp_get_counters(struct vp_counters *out);
+
+/* A readable summary: what each port received, the USB entries, the faults. */
+VPERIPH_API size_t VPERIPH_CALL vp_report(char *buffer, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
