@@ -49,3 +49,20 @@ if(TARNWICK_EXTRA_TEST_DIRS)
   file(WRITE ${CMAKE_BINARY_DIR}/extra_tests.cmake "${extra}")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/extra_tests.cmake)
 endif()
+
+# Import library for MSVC's linker, from the same export list.
+find_program(LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+if(TARNWICK_ARCH STREQUAL "x86_64")
+  set(dlltool_machine i386:x86-64)
+else()
+  set(dlltool_machine i386)
+endif()
+set(TARNWICK_MSVC_LIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/tarnwick.lib)
+add_custom_command(OUTPUT ${TARNWICK_MSVC_LIB}
+  COMMAND ${LLVM_DLLTOOL} -m ${dlltool_machine} -D tarnwick.dll
+          -d ${CMAKE_SOURCE_DIR}/src/library/tarnwick.def -l ${TARNWICK_MSVC_LIB}
+  DEPENDS ${CMAKE_SOURCE_DIR}/src/library/tarnwick.def
+  COMMENT "MSVC import library tarnwick.lib")
+add_custom_target(tarnwick_msvc_lib ALL DEPENDS ${TARNWICK_MSVC_LIB})
+
+include(cmake/install.cmake)

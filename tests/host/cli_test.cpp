@@ -1,0 +1,187 @@
+// tarnwick-cli as a script would run it: exit status, output, and what the
+// virtual peripheral saw. Bad input must reach no library call at all.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+const char kDevice[] = "port \"PERIPHRL MIDI 1\"\n"
+                       "port \"Other Synth\" caps=6\n"
+                       "port \"\\u00c9tude\"\n"
+                       "usb \"USB\\VID_1A2B&PID_3C4D&REV_0100\"\n"
+                       "usb \"USB\\VID_1A2B&PID_3C4D&MI_00\"\n"
+                       "usb \"USB\\VID_1A2B&PID_3C4D&MI_01\"\n"
+                       "usb \"USB\\ROOT_HUB30&VID1A2B&PID3C4D\"\n";
+
+struct CliRun {
+    DWORD exit;
+    std::string out, err, report;
+};
+
+std::string temp_path(const char *name)
+{
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    return std::string(dir) + name;
+}
+
+std::string read_pipe(HANDLE pipe)
+{
+    std::string text;
+    char chunk[512];
+    DWORD got = 0;
+    while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        text.append(chunk, got);
+    return text;
+}
+
+CliRun run_cli(const std::string &args)
+{
+    const std::string description = temp_path("tarnwick-cli-test.vp");
+    const std::string report = temp_path("tarnwick-cli-test.report");
+    std::ofstream(description, std::ios::binary) << kDevice;
+    DeleteFileA(report.c_str());
+    SetEnvironmentVariableA("TARNWICK_VP_FILE", description.c_str());
+    SetEnvironmentVariableA("TARNWICK_VP_REPORT", report.c_str());
+
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE out_r, out_w, err_r, err_w;
+    CreatePipe(&out_r, &out_w, &sa, 1 << 16);
+    CreatePipe(&err_r, &err_w, &sa, 1 << 16);
+    SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out_w;
+    si.hStdError = err_w;
+    PROCESS_INFORMATION pi{};
+    std::string command = "tarnwick-cli.exe " + args;
+    CliRun run{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+        run.exit = 9999;
+        return run;
+    }
+    CloseHandle(out_w);
+    CloseHandle(err_w);
+    // The tool prints in text mode; compare lines as "\n".
+    const auto lines = [](std::string text) {
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.erase(at, 1);
+        return text;
+    };
+    run.out = lines(read_pipe(out_r));
+    run.err = lines(read_pipe(err_r));
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    GetExitCodeProcess(pi.hProcess, &run.exit);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(out_r);
+    CloseHandle(err_r);
+    std::ifstream in(report, std::ios::binary);
+    run.report.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return run;
+}
+
+struct BadCase {
+    const char *args;
+    const char *message; // what stderr must say
+};
+
+TEST(Cli, BadInputIsRefusedBeforeAnyCall)
+{
+    const BadCase cases[] = {
+        {"count 1A2B", "count takes VID PID"},
+        {"count 1A2G 3C4D", "VID is not hexadecimal: '1A2G'"},
+        {"count 10000 3C4D", "VID out of range: '10000'"},
+        {"count 1A2B 0x", "PID is not hexadecimal"},
+        {"scan 1A2F", "scan takes VID PID"},
+        {"scan 1A2F -1", "PID is not hexadecimal: '-1'"},
+        {"result", "result takes INDEX"},
+        {"result 256", "INDEX is not a number from 0 to 255: '256'"},
+        {"result ten", "INDEX is not a number"},
+        {"send PERIPHRL1 3C 40 B2", "NAME is longer than eight characters: 'PERIPHRL1'"},
+        {"send PERIPHRL 3C 40", "send takes NAME NUMBER VALUE STATUS"},
+        {"send PERIPHRL 3C 100 B2", "VALUE out of range: '100'"},
+        {"send PERIPHRL 3C 40 G2", "STATUS is not hexadecimal: 'G2'"},
+        {"send PERIPHRL 3X 40 B2", "NUMBER is not hexadecimal: '3X'"},
+        {"send PERIPHRL 3C 40 B2 --check 1FF", "--check out of range: '1FF'"},
+        {"send PERIPHRL 3C 40 B2 --check", "--check needs a value"},
+        {"send --key-hex 50455249 3C 40 B2", "--key-hex takes sixteen hex digits"},
+        {"count 1A2B 3C4D --check 3", "--check and --key-hex belong to send"},
+        {"ports now", "ports takes no arguments"},
+        {"devices all", "devices takes no arguments"},
+        {"erase 1A2B", "unknown command 'erase'"},
+        {"count --verbose 1A2B 3C4D", "unknown option --verbose"},
+        {"", "usage: tarnwick-cli"},
+    };
+    for (const BadCase &c : cases) {
+        const CliRun run = run_cli(c.args);
+        EXPECT_EQ(run.exit, 2u) << c.args;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << "\n" << run.err;
+        EXPECT_EQ(run.out, "") << c.args;
+        EXPECT_NE(run.report.find("calls: 0 "), std::string::npos) << c.args << "\n" << run.report;
+    }
+}
+
+struct GoodCase {
+    const char *args;
+    DWORD exit;
+    std::vector<const char *> out; // each must appear
+    const char *report;            // must appear in the peripheral's report
+};
+
+TEST(Cli, EachCommandCallsTheLibrary)
+{
+    const GoodCase cases[] = {
+        {"count 1A2B 3C4D", 0, {"VID 1A2B PID 3C4D: 3 entries\n"}, "set builds 1, destroys 1"},
+        {"--json count 0x1a2b 0x3C4D", 0,
+         {"{\"command\":\"count\",\"vid\":\"1A2B\",\"pid\":\"3C4D\",\"entries\":3}\n"}, ""},
+        {"scan 1A2F 3C4D", 0, {"   B  1A2B  3C4D  3\n", "   C  1A2C  3C4D  0\n", "found: 1 of 16"},
+         "set builds 1, destroys 1"},
+        {"scan 1A2F 3C4D --json", 0, {"\"found\":1,", "{\"vid\":\"1A2B\",\"entries\":3}"}, ""},
+        {"result 15", 0, {"entry 15: 0\n"}, "calls: 0 "},
+        {"send PERIPHRL 3C 40 B2", 0,
+         {"= 0: every broadcast succeeded", "probe line \"AB\\r\\n\" written: yes"},
+         "port 0 \"PERIPHRL MIDI 1\": FF / 92 3C 40 / 82 3C 40 / B2 3C 40 / FF"},
+        {"send --key-hex 504552495048524C 3C 40 B2 --json", 0,
+         {"\"key\":\"PERIPHRL\"", "\"result\":0,\"probe_line\":true}"}, "sends 5;"},
+        {"send PERIPHRL 3C 40 B2 --check 3D", 1, {"= 1: number check disagrees"}, "sends 0;"},
+        {"send PERIPHRL 3C 40 B2 --check BC", 0, {"check BC, number 3C) = 0"}, "sends 5;"},
+        {"send NOPE 3C 40 B2", 1, {"= 5: every broadcast failed"}, "sends 0;"},
+        {"ports", 0,
+         {"    0  \"PERIPHRL MIDI 1\"                  \"PERIPHRL\" ok\n",
+          "capabilities cannot be read", "\"\\xC9tude\""}, "handle faults: none"},
+        {"devices --json", 0,
+         {"\"hardware_id\":\"USB\\\\VID_1A2B&PID_3C4D&MI_01\",\"vid\":\"1A2B\",\"pid\":\"3C4D\"",
+          "\"vid\":null,\"pid\":null,\"state\":\"the first \\\"V\\\" does not start \\\"VID_\\\"\""},
+         "set builds 1, destroys 1"},
+    };
+    for (const GoodCase &c : cases) {
+        const CliRun run = run_cli(c.args);
+        EXPECT_EQ(run.exit, c.exit) << c.args << "\n" << run.err;
+        for (const char *text : c.out)
+            EXPECT_NE(run.out.find(text), std::string::npos) << c.args << "\n" << run.out;
+        EXPECT_NE(run.report.find(c.report), std::string::npos) << c.args << "\n" << run.report;
+        EXPECT_NE(run.report.find("handle faults: none"), std::string::npos) << run.report;
+    }
+}
+
+TEST(Cli, EveryCommandHasHelp)
+{
+    for (const char *command : {"count", "scan", "result", "send", "ports", "devices"}) {
+        const CliRun run = run_cli(std::string(command) + " --help");
+        EXPECT_EQ(run.exit, 0u) << command;
+        EXPECT_EQ(run.out.rfind(std::string("usage: tarnwick-cli [--json] ") + command, 0), 0u)
+            << run.out;
+        EXPECT_NE(run.report.find("calls: 0 "), std::string::npos);
+    }
+    EXPECT_EQ(run_cli("--help").exit, 0u);
+}
+
+} // namespace

@@ -1,0 +1,99 @@
+# Installs into a fresh prefix, builds the sample C host against the installed
+# header and import libraries, and runs it under Wine: linked at build time,
+# loaded at run time, against Wine's own DLLs and against the virtual
+# peripheral; then links a runtime-free host with lld-link against tarnwick.lib.
+# Inputs: BUILD_DIR SOURCE_DIR C_COMPILER WINE ARCH
+set(prefix ${BUILD_DIR}/install-test)
+file(REMOVE_RECURSE ${prefix})
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  # The hosts print in text mode (CR LF); the library's own line is exactly
+  # "AB\r\n", so after this it reads "AB\n" and a doubled CR would show.
+  string(REPLACE "\r\n" "\n" out "${out}")
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect text pattern what)
+  if(NOT text MATCHES "${pattern}")
+    message(FATAL_ERROR "${what}: expected /${pattern}/ in:\n${text}")
+  endif()
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+foreach(f bin/tarnwick.dll bin/tarnwick-cli.exe include/tarnwick.h lib/libtarnwick.dll.a
+          lib/tarnwick.lib lib/tarnwick.def doc/README.md doc/api.md doc/examples/host.c
+          virtual_peripheral/vperiph.dll virtual_peripheral/winmm.dll
+          virtual_peripheral/setupapi.dll virtual_peripheral/README.md)
+  if(NOT EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+
+set(flags -std=c99 -Wall -Wextra -Werror -static-libgcc -I${prefix}/include)
+run(${C_COMPILER} ${flags} ${prefix}/doc/examples/host.c -L${prefix}/lib -ltarnwick
+    -o ${prefix}/bin/host_linked.exe)
+run(${C_COMPILER} ${flags} -DHOST_LOAD_AT_RUN_TIME ${prefix}/doc/examples/host.c
+    -o ${prefix}/bin/host_loaded.exe)
+
+# Wine's own winmm and setupapi: nothing present, the probe line written.
+foreach(host host_linked host_loaded)
+  run(${CMAKE_COMMAND} -E env --unset=WINEDLLOVERRIDES ${WINE} ${prefix}/bin/${host}.exe)
+  expect("${out}" "entries of 1A2B:3C4D: 0\n" "${host}")
+  expect("${out}" "\nAB\ndirect command: 0\n" "${host}")
+endforeach()
+
+# The shipped virtual peripheral beside the host, describing the demo device.
+file(GLOB standins ${prefix}/virtual_peripheral/*.dll)
+file(COPY ${standins} DESTINATION ${prefix}/bin)
+foreach(host host_linked host_loaded)
+  run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
+      TARNWICK_VP_FILE=${prefix}/virtual_peripheral/demo.vp ${WINE} ${prefix}/bin/${host}.exe)
+  expect("${out}" "entries of 1A2B:3C4D: 2\nVIDs found in 1A20-1A2F: 1\nentries of 1A2B in that scan: 2\n"
+         "${host} on the virtual peripheral")
+  expect("${out}" "\nAB\ndirect command: 0\n" "${host} on the virtual peripheral")
+endforeach()
+file(REMOVE ${prefix}/bin/vperiph.dll ${prefix}/bin/winmm.dll ${prefix}/bin/setupapi.dll)
+
+# MSVC's linker (as lld-link) against tarnwick.lib, no C runtime at all.
+find_program(CLANG NAMES clang clang-14 REQUIRED)
+find_program(LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+find_program(DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+if(ARCH STREQUAL "x86_64")
+  set(target x86_64-pc-windows-msvc)
+  set(machine i386:x86-64)
+  set(link_machine x64)
+  set(kernel32 "ExitProcess\nGetStdHandle\nWriteFile\n")
+else()
+  set(target i686-pc-windows-msvc)
+  set(machine i386)
+  set(link_machine x86)
+  set(kernel32 "ExitProcess@4\nGetStdHandle@4\nWriteFile@20\n")
+endif()
+set(work ${BUILD_DIR}/install-test-msvc)
+file(WRITE ${work}/kernel32.def "LIBRARY kernel32.dll\nEXPORTS\n${kernel32}")
+run(${DLLTOOL} -m ${machine} -k -d ${work}/kernel32.def -l ${work}/kernel32.lib)
+run(${CLANG} --target=${target} -c -O1 -ffreestanding -fno-builtin -fno-stack-protector
+    -I${prefix}/include ${SOURCE_DIR}/tests/install/msvc_link_check.c -o ${work}/check.obj)
+run(${LLD_LINK} /nologo /nodefaultlib /entry:entry /subsystem:console /machine:${link_machine}
+    ${work}/check.obj ${prefix}/lib/tarnwick.lib ${work}/kernel32.lib
+    /out:${prefix}/bin/msvc_link_check.exe)
+run(${CMAKE_COMMAND} -E env --unset=WINEDLLOVERRIDES ${WINE} ${prefix}/bin/msvc_link_check.exe)
+expect("${out}" "count 0\nmulti 0\nentry 0\nAB\nsend 0\n" "host linked against tarnwick.lib")
+# The release package: one ZIP for this architecture, laid out as installed.
+file(REMOVE_RECURSE ${BUILD_DIR}/package)
+run(${CMAKE_COMMAND} -E chdir ${BUILD_DIR} cpack --config ${BUILD_DIR}/CPackConfig.cmake
+    -B ${BUILD_DIR}/package)
+file(GLOB zip ${BUILD_DIR}/package/tarnwick-*-${ARCH}.zip)
+if(NOT zip)
+  message(FATAL_ERROR "no ZIP package for ${ARCH}")
+endif()
+run(${CMAKE_COMMAND} -E tar tf ${zip})
+foreach(f bin/tarnwick.dll include/tarnwick.h lib/tarnwick.lib lib/libtarnwick.dll.a
+          lib/tarnwick.def virtual_peripheral/winmm.dll doc/api.md)
+  expect("${out}" "/${f}\n" "package ${zip}")
+endforeach()
+message(STATUS "installed, built and ran the sample hosts in ${prefix}; packaged ${zip}")
