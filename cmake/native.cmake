@@ -1,11 +1,32 @@
 # The platform-free logic, built for this machine: unit tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer and static analysis, or
+# (TARNWICK_FUZZ, with clang) the fuzz targets only.
+option(TARNWICK_FUZZ "Build and run only the fuzz targets (clang)" OFF)
+set(TARNWICK_FUZZ_SECONDS 30 CACHE STRING "Run time of each fuzz target in the tests")
+
+if(TARNWICK_FUZZ)
+  # Coverage-guided fuzzing with libFuzzer; the seed corpus is kept in the
+  # repository and only read.
+  set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -g)
+  foreach(target hardware_id key_message)
+    add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp ${TARNWICK_PURE_SOURCES})
+    target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES})
+    target_compile_options(${target}_fuzz PRIVATE ${TARNWICK_WARNINGS} ${FUZZ_FLAGS})
+    target_link_options(${target}_fuzz PRIVATE ${FUZZ_FLAGS})
+    add_test(NAME fuzz_${target}
+      COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${target}_fuzz> -DNAME=${target}
+              -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${target}
+              -DWORK=${CMAKE_BINARY_DIR}/corpus/${target} -DSECONDS=${TARNWICK_FUZZ_SECONDS}
+              -P ${CMAKE_SOURCE_DIR}/tests/fuzz/run_fuzzer.cmake)
+  endforeach()
+  return()
+endif()
+
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-
 add_executable(unit_tests
   ${TARNWICK_PURE_SOURCES}
   tools/virtual_peripheral/description.cpp
@@ -17,3 +38,13 @@ target_compile_options(unit_tests PRIVATE ${TARNWICK_WARNINGS} ${SANITIZERS} -g)
 target_link_options(unit_tests PRIVATE ${SANITIZERS})
 target_link_libraries(unit_tests PRIVATE GTest::gtest_main)
 add_test(NAME unit_tests COMMAND unit_tests)
+
+# Static analysis of the library and the tools; any finding fails the test.
+find_program(CPPCHECK cppcheck REQUIRED)
+add_test(NAME static_analysis
+  COMMAND ${CPPCHECK} --quiet --error-exitcode=1 --inline-suppr --std=c++17
+          --enable=warning,style,performance,portability -D_WIN32
+          --suppress=missingIncludeSystem --suppress=useStlAlgorithm
+          -I ${CMAKE_BINARY_DIR}/include -I ${CMAKE_SOURCE_DIR}/src/midi_command
+          -I ${CMAKE_SOURCE_DIR}/src/usb_presence -I ${CMAKE_SOURCE_DIR}/tools/virtual_peripheral
+          ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tools)

@@ -159,18 +159,27 @@ TEST(DirectCommand, NullKeyTouchesNothing)
 }
 
 // The probe line must not fail or block when standard output is unusable.
+DWORD WINAPI call_with_key(void *result)
+{
+    const Call call = call_export(
+        "hiddirect_main", {reinterpret_cast<std::uintptr_t>(kKey.data()), 0, 0x90, 1, 1}, false);
+    *static_cast<int *>(result) = call.result;
+    return 0;
+}
+
 TEST(DirectCommand, UnusableStandardOutputIsHarmless)
 {
     HANDLE closed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     CloseHandle(closed);
+    // A pipe whose buffer is full and which nobody reads.
     HANDLE read_end = nullptr, full = nullptr;
     ASSERT_TRUE(CreatePipe(&read_end, &full, nullptr, 16));
     const std::string filler(4096, 'x');
     DWORD mode = PIPE_NOWAIT, written = 0;
-    SetNamedPipeHandleState(full, &mode, nullptr, nullptr);
-    while (WriteFile(full, filler.data(), static_cast<DWORD>(filler.size()), &written, nullptr) &&
-           written > 0) {
-    }
+    ASSERT_TRUE(SetNamedPipeHandleState(full, &mode, nullptr, nullptr));
+    for (DWORD chunk : {4096ul, 64ul, 1ul})
+        while (WriteFile(full, filler.data(), chunk, &written, nullptr) && written > 0) {
+        }
     mode = PIPE_WAIT;
     SetNamedPipeHandleState(full, &mode, nullptr, nullptr);
 
@@ -178,12 +187,23 @@ TEST(DirectCommand, UnusableStandardOutputIsHarmless)
     for (HANDLE out : {HANDLE(nullptr), INVALID_HANDLE_VALUE, closed, full}) {
         load("");
         SetStdHandle(STD_OUTPUT_HANDLE, out);
-        const Call call = call_export("hiddirect_main",
-                                      {reinterpret_cast<std::uintptr_t>(kKey.data()), 0, 0x90, 1, 1},
-                                      false);
+        int result = -1;
+        HANDLE thread = CreateThread(nullptr, 0, call_with_key, &result, 0, nullptr);
+        const DWORD waited = WaitForSingleObject(thread, 5000);
+        if (waited != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "hiddirect_main blocked on standard output " << out;
+            char drain[64];
+            DWORD got = 0;
+            ReadFile(read_end, drain, sizeof drain, &got, nullptr);
+            WaitForSingleObject(thread, INFINITE);
+        }
+        CloseHandle(thread);
         SetStdHandle(STD_OUTPUT_HANDLE, saved);
-        EXPECT_EQ(call.result, 0);
+        EXPECT_EQ(result, 0);
     }
+    DWORD pending = 0;
+    PeekNamedPipe(read_end, nullptr, 0, nullptr, &pending, nullptr);
+    EXPECT_EQ(pending, 16u) << "the full pipe got more bytes";
     CloseHandle(full);
     CloseHandle(read_end);
 }

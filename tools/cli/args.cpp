@@ -75,10 +75,10 @@ std::string show_key(const unsigned char key[8])
 {
     std::string out;
     for (std::size_t i = 0; i < 8; ++i) {
-        char buf[8];
-        if (key[i] >= 0x20 && key[i] < 0x7F)
+        if (key[i] >= 0x20 && key[i] < 0x7F) {
             out += static_cast<char>(key[i]);
-        else {
+        } else {
+            char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", key[i]);
             out += buf;
         }
@@ -90,10 +90,10 @@ std::string show_wide(const std::uint16_t *text, std::size_t length)
 {
     std::string out;
     for (std::size_t i = 0; i < length; ++i) {
-        char buf[8];
-        if (text[i] >= 0x20 && text[i] < 0x7F)
+        if (text[i] >= 0x20 && text[i] < 0x7F) {
             out += static_cast<char>(text[i]);
-        else {
+        } else {
+            char buf[8];
             std::snprintf(buf, sizeof buf, text[i] < 0x100 ? "\\x%02X" : "\\u%04X", text[i]);
             out += buf;
         }

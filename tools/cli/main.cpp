@@ -110,7 +110,7 @@ public:
         wchar_t path[MAX_PATH];
         const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
         std::wstring dll(path, n);
-        dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"tarnwick.dll";
+        dll.replace(dll.find_last_of(L"\\/") + 1, std::wstring::npos, L"tarnwick.dll");
         module_ = LoadLibraryW(dll.c_str());
         if (module_ == nullptr) {
             std::fprintf(stderr, "tarnwick-cli: cannot load tarnwick.dll beside tarnwick-cli.exe\n");

@@ -304,6 +304,8 @@ private:
                 return fail(error, "fail takes 'N [status=S]'");
             if (!status_option(value, d_.fail_status, key, error))
                 return false;
+            if (d_.fail_status == 0)
+                return fail(error, "an injected failure needs a nonzero status");
             d_.fail_status_given = true;
         }
         return true;

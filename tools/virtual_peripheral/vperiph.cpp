@@ -33,6 +33,7 @@ struct MidiHandle {
 
 struct DeviceSet {
     std::vector<std::size_t> members; // indexes into the description's entries
+    // cppcheck-suppress unusedStructMember ; read through the set map
     bool destroyed;
 };
 
@@ -115,13 +116,14 @@ void load_from_environment(State &s)
     char path[MAX_PATH];
     const DWORD n = GetEnvironmentVariableA("TARNWICK_VP_FILE", path, sizeof path);
     if (n > 0 && n < sizeof path) {
-        std::string text, error;
         if (FILE *f = std::fopen(path, "rb")) {
+            std::string text;
             char chunk[4096];
             size_t got;
             while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
                 text.append(chunk, got);
             std::fclose(f);
+            std::string error;
             if (!vperiph::parse_description(text, d, error))
                 std::fprintf(stderr, "virtual peripheral: %s: %s\n", path, error.c_str());
         } else {
@@ -397,7 +399,8 @@ MMRESULT WINAPI midiOutGetID(HMIDIOUT hmo, LPUINT puDeviceID)
         r = session.s().d.ports[h->port].getid;
     if (r == MMSYSERR_NOERROR && h != nullptr)
         *puDeviceID = h->port;
-    session.log(format("midiOutGetID(handle=%p) -> %u%s", static_cast<void *>(hmo), r,
+    session.log(format("midiOutGetID(handle=%p, port=%d) -> %u%s", static_cast<void *>(hmo),
+                       h ? static_cast<int>(h->port) : -1, r,
                        r == MMSYSERR_NOERROR && h ? format(" id=%u", h->port).c_str() : ""));
     return r;
 }
@@ -545,7 +548,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
         error = ERROR_INVALID_USER_BUFFER;
     else if (MemberIndex >= set->members.size())
         error = ERROR_NO_MORE_ITEMS;
-    if (error == 0) {
+    if (error == 0 && set != nullptr && MemberIndex < set->members.size()) {
         std::memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
         DeviceInfoData->DevInst = static_cast<DWORD>(set->members[MemberIndex] + 1);
         DeviceInfoData->Reserved = MemberIndex;
@@ -583,7 +586,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
     else if ((entry = &s.d.usb[set->members[DeviceInfoData->Reserved]])->property_error != 0)
         error = entry->property_error;
     DWORD length = 0;
-    if (error == 0) {
+    if (error == 0 && entry != nullptr) {
         length = static_cast<DWORD>(entry->property.size());
         if (RequiredSize != nullptr)
             *RequiredSize = length;
