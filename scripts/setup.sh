@@ -30,12 +30,14 @@ tw_install() {
         "${missing[@]}"
 }
 
-# tw_build NAME [cmake args...]: configures and builds $TW_BUILD/NAME.
+# tw_build NAME [cmake args...]: configures and builds $TW_BUILD/NAME (only
+# the targets in TW_TARGETS when it is set).
 tw_build() {
     local name="$1"
     shift
     cmake -S "$TW_ROOT" -B "$TW_BUILD/$name" -G Ninja "$@" >/dev/null
-    cmake --build "$TW_BUILD/$name"
+    # shellcheck disable=SC2086
+    cmake --build "$TW_BUILD/$name" ${TW_TARGETS:+--target $TW_TARGETS}
 }
 
 # tw_build_windows ARCH [cmake args...]

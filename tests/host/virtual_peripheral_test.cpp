@@ -1,0 +1,84 @@
+// The virtual peripheral keeps the platform's contracts and reports the
+// handle faults a careless caller makes; called here directly, not through
+// tarnwick.dll.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <mmsystem.h>
+#include <setupapi.h>
+
+#include <cstring>
+
+#include "harness.h"
+
+using namespace host;
+
+namespace {
+
+template <typename F> F standin(const char *name)
+{
+    return reinterpret_cast<F>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("vperiph.dll"), name)));
+}
+
+TEST(VirtualPeripheral, KeepsSetupApiContracts)
+{
+    const auto build = standin<decltype(&SetupDiGetClassDevsW)>("SetupDiGetClassDevsW");
+    const auto enumerate = standin<decltype(&SetupDiEnumDeviceInfo)>("SetupDiEnumDeviceInfo");
+    const auto property = standin<decltype(&SetupDiGetDeviceRegistryPropertyW)>(
+        "SetupDiGetDeviceRegistryPropertyW");
+    const auto destroy =
+        standin<decltype(&SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList");
+    load("usb \"USB\\VID_1A2B&PID_3C4D\"\n");
+
+    HDEVINFO set = build(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA member{};
+    member.cbSize = sizeof member - 1;
+    EXPECT_FALSE(enumerate(set, 0, &member));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+    member.cbSize = sizeof member;
+    EXPECT_FALSE(enumerate(set, 1, &member));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    ASSERT_TRUE(enumerate(set, 0, &member));
+
+    BYTE buffer[64];
+    std::memset(buffer, 0x5A, sizeof buffer);
+    DWORD required = 0, type = 0;
+    EXPECT_FALSE(property(set, &member, SPDRP_HARDWAREID, &type, buffer, 10, &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(required, 46u); // 21 characters, the terminator and the list's end
+    EXPECT_EQ(buffer[0], 0x5A) << "nothing copied into a buffer that is too small";
+    ASSERT_TRUE(property(set, &member, SPDRP_HARDWAREID, &type, buffer, sizeof buffer, &required));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(buffer[46], 0x5A) << "nothing past the data";
+    EXPECT_NE(faults().find("never destroyed"), std::string::npos);
+    EXPECT_TRUE(destroy(set));
+    EXPECT_FALSE(destroy(set));
+    EXPECT_NE(faults().find("destroyed twice"), std::string::npos);
+}
+
+TEST(VirtualPeripheral, ReportsMidiHandleFaults)
+{
+    const auto open = standin<decltype(&midiOutOpen)>("midiOutOpen");
+    const auto caps = standin<decltype(&midiOutGetDevCapsW)>("midiOutGetDevCapsW");
+    const auto send = standin<decltype(&midiOutShortMsg)>("midiOutShortMsg");
+    const auto close = standin<decltype(&midiOutClose)>("midiOutClose");
+    load("port \"A\"\nport \"B\"\n");
+
+    HMIDIOUT handle = nullptr;
+    ASSERT_EQ(open(&handle, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    MIDIOUTCAPSW record;
+    EXPECT_EQ(caps(1, &record, sizeof record), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_NE(faults().find("midiOutGetDevCapsW for id 1, which no open handle has"),
+              std::string::npos);
+    EXPECT_NE(faults().find("of port 0 never closed"), std::string::npos);
+    EXPECT_EQ(close(handle), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(send(handle, 0xFF), static_cast<MMRESULT>(MMSYSERR_INVALHANDLE));
+    EXPECT_EQ(close(handle), static_cast<MMRESULT>(MMSYSERR_INVALHANDLE));
+    EXPECT_NE(faults().find("midiOutShortMsg on closed handle"), std::string::npos);
+    EXPECT_NE(faults().find("midiOutClose on closed handle"), std::string::npos);
+    EXPECT_EQ(faults().find("never closed"), std::string::npos);
+    EXPECT_TRUE(port_bytes(0).empty());
+}
+
+} // namespace
