@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include "harness.h"
+
 namespace {
 
 const char kDevice[] = "port \"PERIPHRL MIDI 1\"\n"
@@ -26,16 +28,6 @@ std::string temp_path(const char *name)
     char dir[MAX_PATH];
     GetTempPathA(sizeof dir, dir);
     return std::string(dir) + name;
-}
-
-std::string read_pipe(HANDLE pipe)
-{
-    std::string text;
-    char chunk[512];
-    DWORD got = 0;
-    while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    return text;
 }
 
 CliRun run_cli(const std::string &args)
@@ -75,8 +67,8 @@ CliRun run_cli(const std::string &args)
             text.erase(at, 1);
         return text;
     };
-    run.out = lines(read_pipe(out_r));
-    run.err = lines(read_pipe(err_r));
+    run.out = lines(host::read_pipe(out_r));
+    run.err = lines(host::read_pipe(err_r));
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &run.exit);
     CloseHandle(pi.hProcess);

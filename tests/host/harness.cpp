@@ -78,16 +78,6 @@ HMODULE library()
     return dll;
 }
 
-std::string read_all(HANDLE pipe)
-{
-    std::string out;
-    char chunk[256];
-    DWORD got = 0;
-    while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        out.append(chunk, got);
-    return out;
-}
-
 template <typename F> std::string text_of(F f)
 {
     std::string s(f(nullptr, 0), '\0');
@@ -119,7 +109,7 @@ Call call_export(const char *name, const std::vector<std::uintptr_t> &args, bool
     invoke();
     SetStdHandle(STD_OUTPUT_HANDLE, saved);
     CloseHandle(write_end);
-    call.stdout_bytes = read_all(read_end);
+    call.stdout_bytes = read_pipe(read_end);
     CloseHandle(read_end);
     return call;
 }
@@ -198,6 +188,16 @@ unsigned count_lines(const std::string &log, const std::string &prefix)
     while (std::getline(in, line))
         n += line.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
+}
+
+std::string read_pipe(void *read_end)
+{
+    std::string out;
+    char chunk[512];
+    DWORD got = 0;
+    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        out.append(chunk, got);
+    return out;
 }
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> list)

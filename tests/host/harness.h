@@ -37,6 +37,8 @@ vp_counters counters();
 // The MIDI call log reduced to "port:word" lines for every send.
 std::vector<std::string> sends();
 unsigned count_lines(const std::string &log, const std::string &prefix);
+// Everything left in a pipe's read end, until its writers are gone.
+std::string read_pipe(void *read_end);
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> list);
 std::vector<std::uint8_t> sequence_bytes(int status_and_channel, int key, int velocity);

@@ -149,15 +149,23 @@ std::string hex4(std::uint32_t v)
     return buf;
 }
 
-int run_count(const Options &o, Library &lib)
+// 0, or the exit status for bad arguments.
+int read_vid_pid(const Options &o, std::uint32_t &vid, std::uint32_t &pid)
 {
-    std::uint32_t vid = 0, pid = 0;
     std::string error;
     if (o.args.size() != 2)
-        return bad("count takes VID PID");
+        return bad(o.command + " takes VID PID");
     if (!hex_arg(o.args[0], "VID", 0xFFFF, vid, error) ||
         !hex_arg(o.args[1], "PID", 0xFFFF, pid, error))
         return bad(error);
+    return 0;
+}
+
+int run_count(const Options &o, Library &lib)
+{
+    std::uint32_t vid = 0, pid = 0;
+    if (const int status = read_vid_pid(o, vid, pid))
+        return status;
     if (!lib.load())
         return 1;
     const int n = lib.count(static_cast<int>(vid), static_cast<int>(pid));
@@ -173,12 +181,8 @@ int run_count(const Options &o, Library &lib)
 int run_scan(const Options &o, Library &lib)
 {
     std::uint32_t vid = 0, pid = 0;
-    std::string error;
-    if (o.args.size() != 2)
-        return bad("scan takes VID PID");
-    if (!hex_arg(o.args[0], "VID", 0xFFFF, vid, error) ||
-        !hex_arg(o.args[1], "PID", 0xFFFF, pid, error))
-        return bad(error);
+    if (const int status = read_vid_pid(o, vid, pid))
+        return status;
     if (!lib.load())
         return 1;
     const int found = lib.multi(static_cast<int>(vid), static_cast<int>(pid));
