@@ -37,6 +37,7 @@ target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME} -s -Wl,--enable-
 
 add_subdirectory(tools)
 add_subdirectory(tests)
+add_subdirectory(bench)
 
 # Other build trees (the native unit tests) join this tree's test run, so one
 # ctest reports everything.
