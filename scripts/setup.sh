@@ -7,7 +7,7 @@ TW_BUILD="${TW_BUILD:-$TW_ROOT/build}"
 export WINEPREFIX="${WINEPREFIX:-$TW_BUILD/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 
-tw_packages=(cmake ninja-build googletest clang llvm lld cppcheck
+tw_packages=(g++ cmake ninja-build googletest clang llvm lld cppcheck
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
              wine wine32:i386 wine64)
 
