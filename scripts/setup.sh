@@ -20,6 +20,11 @@ tw_install() {
     for p in "${tw_packages[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
     done
+    # libFuzzer and the sanitizers come in a package named after clang's version.
+    if ! command -v clang >/dev/null ||
+        [ ! -f "$(clang -print-file-name=libclang_rt.fuzzer-x86_64.a)" ]; then
+        missing+=(libclang-rt-dev)
+    fi
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "installing: ${missing[*]}"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
