@@ -9,7 +9,8 @@ unsigned char midi_port_name_key[kPortNameKeySize] = {};
 
 namespace {
 
-void probe_ports_quietly() { (void)send_midi_to_named_ports(kProbeStatus, 15, 0, 0); }
+// Walks the ports as a broadcast would, sending nothing.
+std::uint32_t probe_ports() { return send_midi_to_named_ports(kProbeStatus, 15, 0, 0); }
 
 struct Broadcast {
     std::uint8_t status, channel, data1, data2;
@@ -20,7 +21,7 @@ struct Broadcast {
 std::uint8_t hiddirect_send_sequence(int value, int status_and_channel, int number_check,
                                      int number)
 {
-    if (send_midi_to_named_ports(kProbeStatus, 15, 0, 0) == 0)
+    if (probe_ports() == 0)
         write_probe_line();
     if ((number_check & 0x7F) != (number & 0x7F))
         return 1;
@@ -53,7 +54,7 @@ extern "C" int TARNWICK_CALL hiddirect_main(const char *port_name_key, int value
     if (port_name_key == nullptr)
         return 1;
     std::memcpy(midi_port_name_key, port_name_key, kPortNameKeySize);
-    probe_ports_quietly();
+    (void)probe_ports();
     return static_cast<signed char>(
         hiddirect_send_sequence(value, status_and_channel, number_check, number));
 }

@@ -6,12 +6,15 @@ namespace cli {
 
 namespace {
 
-bool parse_digits(const std::string &text, std::size_t start, unsigned base, std::uint32_t max,
-                  std::uint32_t &value)
+// Every character is checked before the value, so "12Z" is not a number even
+// when "12" alone would be out of range.
+Parsed parse_digits(const std::string &text, std::size_t start, unsigned base, std::uint32_t max,
+                    std::uint32_t &value)
 {
     if (start >= text.size())
-        return false;
+        return Parsed::not_a_number;
     std::uint64_t v = 0;
+    bool in_range = true;
     for (std::size_t i = start; i < text.size(); ++i) {
         const char c = text[i];
         unsigned d;
@@ -22,13 +25,14 @@ bool parse_digits(const std::string &text, std::size_t start, unsigned base, std
         else if (base == 16 && c >= 'A' && c <= 'F')
             d = static_cast<unsigned>(c - 'A' + 10);
         else
-            return false;
-        v = v * base + d;
-        if (v > max)
-            return false;
+            return Parsed::not_a_number;
+        v = in_range ? v * base + d : v;
+        in_range = in_range && v <= max;
     }
+    if (!in_range)
+        return Parsed::out_of_range;
     value = static_cast<std::uint32_t>(v);
-    return true;
+    return Parsed::ok;
 }
 
 bool has_hex_prefix(const std::string &text)
@@ -38,15 +42,15 @@ bool has_hex_prefix(const std::string &text)
 
 } // namespace
 
-bool parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
+Parsed parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
 {
     return parse_digits(text, has_hex_prefix(text) ? 2 : 0, 16, max, value);
 }
 
 bool parse_decimal_or_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
 {
-    return has_hex_prefix(text) ? parse_digits(text, 2, 16, max, value)
-                                : parse_digits(text, 0, 10, max, value);
+    const bool hex = has_hex_prefix(text);
+    return parse_digits(text, hex ? 2 : 0, hex ? 16 : 10, max, value) == Parsed::ok;
 }
 
 bool parse_name_key(const std::string &text, unsigned char key[8])
@@ -64,7 +68,7 @@ bool parse_hex_key(const std::string &text, unsigned char key[8])
         return false;
     for (std::size_t i = 0; i < 8; ++i) {
         std::uint32_t byte = 0;
-        if (!parse_digits(text.substr(2 * i, 2), 0, 16, 0xFF, byte))
+        if (parse_digits(text.substr(2 * i, 2), 0, 16, 0xFF, byte) != Parsed::ok)
             return false;
         key[i] = static_cast<unsigned char>(byte);
     }

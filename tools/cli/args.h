@@ -7,9 +7,10 @@
 
 namespace cli {
 
-// Hexadecimal with or without "0x": "1A2B", "0x1a2b". False when not hex or
-// above max.
-bool parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);
+enum class Parsed { ok, not_a_number, out_of_range };
+
+// Hexadecimal with or without "0x": "1A2B", "0x1a2b".
+Parsed parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);
 
 // Decimal, or hexadecimal after "0x".
 bool parse_decimal_or_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);

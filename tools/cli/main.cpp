@@ -2,7 +2,6 @@
 // device lists the library itself sees.
 #include <windows.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -84,17 +83,12 @@ const Command *find_command(const std::string &name)
 bool hex_arg(const std::string &text, const char *name, std::uint32_t max, std::uint32_t &value,
              std::string &error)
 {
-    const std::string digits = text.size() > 2 && text[0] == '0' && (text[1] | 0x20) == 'x'
-                                   ? text.substr(2)
-                                   : text;
-    bool hex = !digits.empty();
-    for (const char c : digits)
-        hex = hex && std::isxdigit(static_cast<unsigned char>(c));
-    if (!hex) {
+    const cli::Parsed parsed = cli::parse_hex(text, max, value);
+    if (parsed == cli::Parsed::not_a_number) {
         error = std::string(name) + " is not hexadecimal: '" + text + "'";
         return false;
     }
-    if (!cli::parse_hex(text, max, value)) {
+    if (parsed == cli::Parsed::out_of_range) {
         char limit[16];
         std::snprintf(limit, sizeof limit, "%X", max);
         error = std::string(name) + " out of range: '" + text + "' (at most " + limit + ")";
