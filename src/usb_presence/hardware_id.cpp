@@ -6,7 +6,6 @@ namespace tarnwick {
 
 namespace {
 
-// Position of the first "V" up to the first string's terminator.
 constexpr std::size_t kVidPrefix = 4;  // "VID_"
 constexpr std::size_t kPidPrefix = 5;  // "&PID_"
 constexpr std::size_t kIdsLength = kVidPrefix + kIdTextSize + kPidPrefix + kIdTextSize;
@@ -52,16 +51,17 @@ HardwareIdShape parse_hardware_id(const unsigned char *data, std::size_t size, U
     if (v == first_end)
         return HardwareIdShape::no_v;
 
+    // Each part is looked at only when the first string holds all of it.
     const std::size_t available = first_end - v;
-    const auto cut_or = [&](std::size_t needed, HardwareIdShape otherwise) {
-        return available < needed ? HardwareIdShape::cut_short : otherwise;
-    };
-    if (available < kVidPrefix || !text_at(text, v, "VID_", kVidPrefix))
-        return cut_or(kVidPrefix, HardwareIdShape::no_vid_prefix);
     const std::size_t pid_prefix = v + kVidPrefix + kIdTextSize;
-    if (available < kVidPrefix + kIdTextSize + kPidPrefix ||
-        !text_at(text, pid_prefix, "&PID_", kPidPrefix))
-        return cut_or(kVidPrefix + kIdTextSize + kPidPrefix, HardwareIdShape::no_pid_prefix);
+    if (available < kVidPrefix)
+        return HardwareIdShape::cut_short;
+    if (!text_at(text, v, "VID_", kVidPrefix))
+        return HardwareIdShape::no_vid_prefix;
+    if (available < kVidPrefix + kIdTextSize + kPidPrefix)
+        return HardwareIdShape::cut_short;
+    if (!text_at(text, pid_prefix, "&PID_", kPidPrefix))
+        return HardwareIdShape::no_pid_prefix;
     if (available < kIdsLength)
         return HardwareIdShape::cut_short;
 

@@ -75,21 +75,6 @@ bool parse_hex_key(const std::string &text, unsigned char key[8])
     return true;
 }
 
-std::string show_key(const unsigned char key[8])
-{
-    std::string out;
-    for (std::size_t i = 0; i < 8; ++i) {
-        if (key[i] >= 0x20 && key[i] < 0x7F) {
-            out += static_cast<char>(key[i]);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", key[i]);
-            out += buf;
-        }
-    }
-    return out;
-}
-
 std::string show_wide(const std::uint16_t *text, std::size_t length)
 {
     std::string out;
@@ -103,6 +88,14 @@ std::string show_wide(const std::uint16_t *text, std::size_t length)
         }
     }
     return out;
+}
+
+std::string show_key(const unsigned char key[8])
+{
+    std::uint16_t wide[8];
+    for (std::size_t i = 0; i < 8; ++i)
+        wide[i] = key[i];
+    return show_wide(wide, 8);
 }
 
 std::string json_string(const std::string &text)

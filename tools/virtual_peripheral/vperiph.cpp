@@ -249,29 +249,35 @@ std::string hex_bytes(const std::vector<std::uint8_t> &bytes)
     return out;
 }
 
-std::string faults_text(State &s)
+// Faults made so far, and the handles and sets still held.
+std::vector<std::string> fault_lines(const State &s)
 {
-    std::string out;
+    std::vector<std::string> lines;
     for (const std::string &f : s.faults)
-        out += "fault: " + f + "\n";
+        lines.push_back("fault: " + f + "\n");
     for (const auto &h : s.handles)
         if (h.second.open)
-            out += format("fault: handle %p of port %u never closed\n",
-                          reinterpret_cast<void *>(h.first), h.second.port);
+            lines.push_back(format("fault: handle %p of port %u never closed\n",
+                                   reinterpret_cast<void *>(h.first), h.second.port));
     for (const auto &set : s.sets)
         if (!set.second.destroyed)
-            out += format("fault: set %p never destroyed\n", reinterpret_cast<void *>(set.first));
+            lines.push_back(
+                format("fault: set %p never destroyed\n", reinterpret_cast<void *>(set.first)));
+    return lines;
+}
+
+std::string faults_text(const State &s)
+{
+    std::string out;
+    for (const std::string &line : fault_lines(s))
+        out += line;
     return out;
 }
 
-unsigned fault_count(State &s)
+// How a SetupAPI call's BOOL result reads in the log.
+std::string bool_result(DWORD error)
 {
-    unsigned n = static_cast<unsigned>(s.faults.size());
-    for (const auto &h : s.handles)
-        n += h.second.open ? 1 : 0;
-    for (const auto &set : s.sets)
-        n += set.second.destroyed ? 0 : 1;
-    return n;
+    return error == 0 ? "TRUE" : format("FALSE error=%lu", static_cast<unsigned long>(error));
 }
 
 std::string report_text(State &s)
@@ -556,9 +562,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
     session.log(format("SetupDiEnumDeviceInfo(set=%p, index=%lu, cbSize=%lu) -> %s",
                        DeviceInfoSet, static_cast<unsigned long>(MemberIndex),
                        DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->cbSize) : 0ul,
-                       error == 0 ? "TRUE"
-                                  : format("FALSE error=%lu", static_cast<unsigned long>(error))
-                                        .c_str()));
+                       bool_result(error).c_str()));
     SetLastError(error);
     return error == 0;
 }
@@ -604,9 +608,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                        DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->Reserved) : 0ul,
                        static_cast<unsigned long>(Property),
                        static_cast<unsigned long>(PropertyBufferSize),
-                       error == 0 ? "TRUE"
-                                  : format("FALSE error=%lu", static_cast<unsigned long>(error))
-                                        .c_str(),
+                       bool_result(error).c_str(),
                        static_cast<unsigned long>(length)));
     SetLastError(error);
     return error == 0;
@@ -632,9 +634,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
     if (session.injected() && error == 0)
         error = session.injected_status(ERROR_INVALID_HANDLE);
     session.log(format("SetupDiDestroyDeviceInfoList(set=%p) -> %s", DeviceInfoSet,
-                       error == 0 ? "TRUE"
-                                  : format("FALSE error=%lu", static_cast<unsigned long>(error))
-                                        .c_str()));
+                       bool_result(error).c_str()));
     SetLastError(error);
     return error == 0;
 }
@@ -692,7 +692,7 @@ void VPERIPH_CALL vp_get_counters(struct vp_counters *out)
     Session session;
     if (out != nullptr) {
         *out = session.s().counters;
-        out->faults = fault_count(session.s());
+        out->faults = static_cast<unsigned>(fault_lines(session.s()).size());
     }
 }
 
