@@ -30,7 +30,6 @@ set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-
 add_executable(unit_tests
   ${TARNWICK_PURE_SOURCES}
   tools/virtual_peripheral/description.cpp
-  tests/unit/short_message_test.cpp
   tests/unit/hardware_id_test.cpp
   tests/unit/description_test.cpp)
 target_include_directories(unit_tests PRIVATE ${TARNWICK_INCLUDES} tools/virtual_peripheral)

@@ -120,7 +120,6 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         {"count 1A2G 3C4D", "VID is not hexadecimal: '1A2G'"},
         {"count 10000 3C4D", "VID out of range: '10000'"},
         {"count 1A2B 0x", "PID is not hexadecimal"},
-        {"scan 1A2F", "scan takes VID PID"},
         {"scan 1A2F -1", "PID is not hexadecimal: '-1'"},
         {"result", "result takes INDEX"},
         {"result 256", "INDEX is not a number from 0 to 255: '256'"},

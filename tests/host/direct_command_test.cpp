@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <climits>
+
 #include "harness.h"
 
 using namespace host;
@@ -36,6 +38,7 @@ struct WireCase {
     bool probe_line;
 };
 
+// Failures name the case rather than dumping its bytes.
 void PrintTo(const WireCase &c, std::ostream *os) { *os << c.name; }
 
 class Wire : public testing::TestWithParam<WireCase> {};
@@ -58,6 +61,11 @@ TEST_P(Wire, BytesOrderAndResult)
 }
 
 const auto none = std::vector<std::uint8_t>{};
+// What arguments whose low bits are all set, or all clear, send.
+const std::vector<std::string> kLowBitsSet = {"0:0x000000ff", "0:0x007f7f9f", "0:0x007f7f8f",
+                                              "0:0x007f7fff", "0:0x000000ff"};
+const std::vector<std::string> kLowBitsClear = {"0:0x000000ff", "0:0x00000090", "0:0x00000080",
+                                                "0:0x00000000", "0:0x000000ff"};
 
 INSTANTIATE_TEST_SUITE_P(
     DirectCommand, Wire,
@@ -100,10 +108,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Key bytes are signed: 0x80 and above can never agree, even with U+0080.
         WireCase{"key_byte_80_never_matches", "port \"\\u0080ERIPHRL\"\n", key8("\x80" "ERIPHRL"),
                  0, 0x90, 1, 1, 5, {none}, {}, false},
+        WireCase{"key_byte_80_is_not_widened_to_ff80", "port \"\\uff80ERIPHRL\"\n",
+                 key8("\x80" "ERIPHRL"), 0, 0x90, 1, 1, 5, {none}, {}, false},
         WireCase{"key_byte_c9_never_matches", "port \"\\u00c9ERIPHRL\"\n", key8("\xc9" "ERIPHRL"),
                  0, 0x90, 1, 1, 5, {none}, {}, false},
         // A short name compares against zeros, whatever the record holds past it.
         WireCase{"short_name_matches_zero_padded_key", "port \"ABC\"\n", key8("ABC\0\0\0\0\0"), 1,
+                 0x90, 1, 1, 0, {sequence_bytes(0x90, 1, 1)}, {}, true},
+        WireCase{"empty_name_matches_all_zero_key", "port \"\"\n", key8("\0\0\0\0\0\0\0\0"), 1,
                  0x90, 1, 1, 0, {sequence_bytes(0x90, 1, 1)}, {}, true},
         WireCase{"bytes_after_nul_in_key_take_part", "port \"ABC\"\n", key8("ABC\0XYZ\0"), 1,
                  0x90, 1, 1, 5, {none}, {}, false},
@@ -124,8 +136,15 @@ INSTANTIATE_TEST_SUITE_P(
                  {sequence_bytes(0x90, 1, 1), none}, {}, true},
         WireCase{"matching_name_with_failed_capabilities_is_no_match",
                  "port \"PERIPHRL\" caps=6\n" + kPeripheral, kKey, 1, 0x90, 1, 1, 0,
-                 {none, sequence_bytes(0x90, 1, 1)}, {}, true}),
-    [](const testing::TestParamInfo<WireCase> &p) { return std::string(p.param.name); });
+                 {none, sequence_bytes(0x90, 1, 1)}, {}, true},
+        // Every argument uses only its own bits, whatever lies above them.
+        WireCase{"all_arguments_minus_one", kPeripheral, kKey, -1, -1, -1, -1, 0, {}, kLowBitsSet,
+                 true},
+        WireCase{"all_arguments_int_max", kPeripheral, kKey, INT_MAX, INT_MAX, INT_MAX, INT_MAX, 0,
+                 {}, kLowBitsSet, true},
+        WireCase{"all_arguments_int_min", kPeripheral, kKey, INT_MIN, INT_MIN, INT_MIN, INT_MIN, 0,
+                 {}, kLowBitsClear, true}),
+    CaseName());
 
 TEST(DirectCommand, ProbesOpenEveryPortAndSendNothing)
 {

@@ -183,33 +183,7 @@ TEST(HostileArguments, PresenceQueriesUseOnlyTheirBits)
         EXPECT_EQ(table(c.slot).result, c.entry) << std::hex << c.vid;
         EXPECT_EQ(single.stack_delta + block.stack_delta, 0);
     }
-    for (int index : {-1, INT_MAX, 16, 0xFF, 0x7FFFFF10}) {
-        EXPECT_EQ(table(index).result, 0) << std::hex << index;
-    }
-    multi(0, 0);
-    EXPECT_EQ(table(INT_MIN).result, 1) << "INT_MIN reads entry 0";
     EXPECT_EQ(faults(), "");
-}
-
-TEST(HostileArguments, DirectCommandUsesOnlyTheirBits)
-{
-    struct Case {
-        int all;
-        std::vector<std::string> sends;
-    } cases[] = {
-        {-1, {"0:0x000000ff", "0:0x007f7f9f", "0:0x007f7f8f", "0:0x007f7fff", "0:0x000000ff"}},
-        {INT_MAX, {"0:0x000000ff", "0:0x007f7f9f", "0:0x007f7f8f", "0:0x007f7fff", "0:0x000000ff"}},
-        {INT_MIN, {"0:0x000000ff", "0:0x00000090", "0:0x00000080", "0:0x00000000", "0:0x000000ff"}},
-        {0, {"0:0x000000ff", "0:0x00000090", "0:0x00000080", "0:0x00000000", "0:0x000000ff"}},
-    };
-    for (const Case &c : cases) {
-        load("port \"PERIPHRL\"\n");
-        const Call call = hiddirect("PERIPHRL", c.all, c.all, c.all, c.all);
-        EXPECT_EQ(call.result, 0) << c.all;
-        EXPECT_EQ(sends(), c.sends) << c.all;
-        EXPECT_EQ(call.stack_delta, 0);
-        EXPECT_EQ(faults(), "");
-    }
 }
 
 // The key's last byte is the last readable byte: the DLL reads exactly eight.

@@ -41,6 +41,14 @@ unsigned count_lines(const std::string &log, const std::string &prefix);
 std::string read_pipe(void *read_end);
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> list);
+
+// Names each case of a parameterised test after its `name` member.
+struct CaseName {
+    template <typename Info> std::string operator()(const Info &info) const
+    {
+        return info.param.name;
+    }
+};
 std::vector<std::uint8_t> sequence_bytes(int status_and_channel, int key, int velocity);
 
 } // namespace host

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <climits>
+
 #include "harness.h"
 
 using namespace host;
@@ -34,6 +36,7 @@ struct CountCase {
     unsigned entries;
 };
 
+// Failures name the case rather than dumping its bytes.
 void PrintTo(const CountCase &c, std::ostream *os) { *os << c.name; }
 
 class Count : public testing::TestWithParam<CountCase> {};
@@ -86,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                   0x3C4D, 2, 3},
         CountCase{"count_saturates_at_255", "usb \"USB\\VID_1A2B&PID_3C4D\" repeat=300\n", 0x1A2B,
                   0x3C4D, 255, 300}),
-    [](const testing::TestParamInfo<CountCase> &p) { return std::string(p.param.name); });
+    CaseName());
 
 TEST(Presence, ListCannotBeBuilt)
 {
@@ -143,7 +146,9 @@ TEST(Presence, TableKeepsOnlyTheLatestMultiCall)
 
     struct IndexCase {
         int index, entry;
-    } cases[] = {{0x10C, 1}, {0xC, 1}, {0x10F, 0}, {16, 0}, {0xFF, 0}, {-1, 0}, {0x7FFFFF0C, 1}};
+    } cases[] = {{0x10C, 1}, {0xC, 1},         {0x10F, 0},      {16, 0},
+                 {0xFF, 0},  {-1, 0},          {INT_MAX, 0},    {0x7FFFFF0C, 1},
+                 {0x7FFFFF10, 0}, {INT_MIN | 0xC, 1}};
     for (const IndexCase &c : cases) {
         const Call read = table(c.index);
         EXPECT_EQ(read.result, c.entry) << std::hex << c.index;

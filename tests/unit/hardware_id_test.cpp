@@ -66,14 +66,3 @@ TEST(HardwareId, ExtractsTextsFromTheFirstStringOnly)
         }
     }
 }
-
-TEST(HardwareId, RendersFourUpperCaseDigits)
-{
-    const std::pair<std::uint16_t, const char *> cases[] = {
-        {0x1A2B, "1A2B"}, {0x00C4, "00C4"}, {0x0A1B, "0A1B"}, {0, "0000"}, {0xFFFF, "FFFF"}};
-    for (const auto &c : cases) {
-        char text[4];
-        tarnwick::render_id_text(c.first, text);
-        EXPECT_EQ(std::string(text, 4), c.second);
-    }
-}
