@@ -35,6 +35,7 @@ target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS} -fno-exceptions -fn
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
 target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME} -s -Wl,--enable-stdcall-fixup)
 
+include(cmake/wine.cmake)
 add_subdirectory(tools)
 add_subdirectory(tests)
 add_subdirectory(bench)

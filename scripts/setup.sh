@@ -1,21 +1,166 @@
-# Sourced by the demo and test commands: installs what is missing, builds the
-# requested trees and prepares a Wine prefix. Safe to run again.
+# Sourced by the demo, test and benchmark commands: installs what is missing,
+# finds out how this machine runs 32-bit x86 programs, builds the requested
+# trees and prepares one Wine prefix per architecture. Safe to run again.
 set -euo pipefail
 
 TW_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TW_BUILD="${TW_BUILD:-$TW_ROOT/build}"
-export WINEPREFIX="${WINEPREFIX:-$TW_BUILD/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Each architecture has its own prefix and loader; no ambient prefix applies.
+unset WINEPREFIX WINEARCH WINELOADER
 
 tw_packages=(g++ cmake ninja-build googletest clang llvm lld cppcheck
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-             wine wine32:i386 wine64)
+             wine64 wine32:i386)
 
 tw_as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+tw_fail() {
+    echo "tarnwick: $*" >&2
+    exit 1
+}
+
+# ---- 32-bit x86 programs: natively, or through qemu-i386 -------------------
+
+tw_binfmt=/proc/sys/fs/binfmt_misc
+
+# The smallest i386 program: exits with status 0. Whether it runs tells
+# whether this kernel (or a registered handler) runs 32-bit executables.
+tw_i386_runs() {
+    local probe="$TW_BUILD/i386-probe"
+    mkdir -p "$TW_BUILD"
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\x31\xc0\x40\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null
+}
+
+# The enabled binfmt_misc entry that takes i386 executables, if any.
+tw_i386_handler() {
+    local entry
+    for entry in "$tw_binfmt"/*; do
+        [ -f "$entry" ] && [ "$(head -n1 "$entry" 2>/dev/null)" = enabled ] &&
+            grep -q '^magic 7f454c4601010100000000000000000002000300$' "$entry" &&
+            { echo "$entry"; return 0; }
+    done
+    return 1
+}
+
+# Sets TW_I386_MODE: native, or emulated (through qemu-i386). A registered
+# handler takes precedence over the kernel's own loader, so it decides.
+# TARNWICK_I386=emulated asks for the emulated path on a machine that would
+# run 32-bit code natively (to try that path; it registers the handler).
+tw_i386_mode() {
+    case "${TARNWICK_I386:-auto}" in
+        auto | emulated) ;;
+        *) tw_fail "TARNWICK_I386 is '$TARNWICK_I386'; use auto or emulated" ;;
+    esac
+    if [ "${TARNWICK_I386:-auto}" = emulated ] || tw_i386_handler >/dev/null || ! tw_i386_runs; then
+        TW_I386_MODE=emulated
+    else
+        TW_I386_MODE=native
+    fi
+}
+
+# The magic and mask Debian's qemu-user-binfmt registers for i386 ELF files.
+tw_i386_register() {
+    local rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F'
+    [ -e "$tw_binfmt/register" ] ||
+        tw_as_root mount -t binfmt_misc binfmt_misc "$tw_binfmt" 2>/dev/null || return 1
+    [ -e "$tw_binfmt/qemu-i386" ] && { tw_as_root sh -c "echo -1 > $tw_binfmt/qemu-i386" || return 1; }
+    echo "registering qemu-i386 for 32-bit x86 programs (binfmt_misc; remove with" \
+        "'echo -1 > $tw_binfmt/qemu-i386')"
+    tw_as_root sh -c "printf '%s' '$rule' > $tw_binfmt/register"
+}
+
+# After the packages are in: make sure 32-bit programs run, registering the
+# handler where the mode needs it. A machine that cannot run them fails here,
+# so that no run passes with the 32-bit DLL untested.
+tw_i386_ready() {
+    # A handler registered with flag F holds the qemu it was registered with:
+    # a newly installed one takes its place.
+    if [ "${TW_QEMU_NEW:-0}" = 1 ] && [ "$(tw_i386_handler)" = "$tw_binfmt/qemu-i386" ]; then
+        tw_i386_register
+    fi
+    if [ "$TW_I386_MODE" = emulated ] && ! tw_i386_handler >/dev/null; then
+        tw_i386_register 2>/dev/null || true
+        tw_i386_handler >/dev/null ||
+            tw_fail "this machine cannot run 32-bit x86 programs, and qemu-i386 could not be" \
+                "registered through binfmt_misc (needs root): the 32-bit DLL would go untested"
+    fi
+    tw_i386_runs || tw_fail "32-bit x86 programs do not run here ($TW_I386_MODE), so the 32-bit" \
+        "DLL cannot be tested"
+}
+
+# How each architecture's programs run, for the figures.
+tw_run_figures() {
+    echo "  x86_64 programs: native, through $(tw_loader x86_64) in a 64-bit prefix"
+    if [ "$TW_I386_MODE" = emulated ]; then
+        local interpreter
+        interpreter="$(awk '/^interpreter / {print $2}' "$(tw_i386_handler)")"
+        echo "  i686 programs: emulated, $("$interpreter" --version | head -n1) through" \
+            "binfmt_misc, running $(tw_loader i686) in a 32-bit prefix"
+    else
+        echo "  i686 programs: native, through $(tw_loader i686) in a 32-bit prefix"
+    fi
+}
+
+# ---- packages --------------------------------------------------------------
+
+# tw_apt_install [apt-get install args...]: as root. A mirror caught mid-sync
+# serves index files that disagree for a while; try again rather than fail
+# the first time.
+tw_apt_install() {
+    local attempt
+    for attempt in 1 2 3 4; do
+        tw_as_root apt-get update -q
+        DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q \
+            --no-install-recommends "$@" && return 0
+        [ "$attempt" -eq 4 ] && tw_fail "could not install: $*"
+        echo "apt-get failed; trying again in 60 s"
+        sleep 60
+    done
+}
+
+# qemu before 8.1 tracks a guest's pages one at a time, and Wine reserves
+# most of the 32-bit address space: every 32-bit Wine process then spends
+# about 90 s of CPU starting up (a prefix took 20 min), against about a
+# second with 8.1 or later. Debian 12 ships 7.2, and a recent one in its
+# backports.
+tw_qemu_recent() {
+    local v
+    v="$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)" &&
+        dpkg --compare-versions "$v" ge 1:8.1
+}
+
+tw_install_qemu() {
+    tw_qemu_recent && return 0
+    local id="" codename="" suite="" list=/etc/apt/sources.list.d/tarnwick-backports.list
+    # shellcheck disable=SC1091
+    . /etc/os-release
+    id="${ID:-}" codename="${VERSION_CODENAME:-}"
+    if [ "$id" = debian ] && [ -n "$codename" ]; then
+        tw_as_root apt-get update -q >/dev/null 2>&1 || true
+        local candidate
+        candidate="$(apt-cache policy qemu-user | awk '/Candidate:/ {print $2}')"
+        if ! dpkg --compare-versions "${candidate:-0}" ge 1:8.1; then
+            suite="$codename-backports"
+            if [ ! -f "$list" ]; then
+                echo "adding Debian's $suite (for qemu-user only) in $list"
+                echo "deb http://deb.debian.org/debian $suite main" |
+                    tw_as_root tee "$list" >/dev/null
+            fi
+        fi
+    fi
+    echo "installing: qemu-user${suite:+ from $suite}"
+    tw_apt_install ${suite:+-t "$suite"} qemu-user
+    tw_qemu_recent || echo "note: qemu-user older than 8.1: 32-bit Wine runs take minutes each"
+    TW_QEMU_NEW=1
+}
+
 tw_install() {
+    tw_i386_mode
     local missing=()
     for p in "${tw_packages[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -25,15 +170,18 @@ tw_install() {
         [ ! -f "$(clang -print-file-name=libclang_rt.fuzzer-x86_64.a)" ]; then
         missing+=(libclang-rt-dev)
     fi
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        tw_as_root dpkg --add-architecture i386
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "installing: ${missing[*]}"
+        if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            tw_as_root dpkg --add-architecture i386
+        fi
+        tw_apt_install "${missing[@]}"
     fi
-    tw_as_root apt-get update -q
-    DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q --no-install-recommends \
-        "${missing[@]}"
+    [ "$TW_I386_MODE" = emulated ] && tw_install_qemu
+    tw_i386_ready
 }
+
+# ---- builds ----------------------------------------------------------------
 
 # tw_build NAME [cmake args...]: configures and builds $TW_BUILD/NAME (only
 # the targets in TW_TARGETS when it is set).
@@ -49,18 +197,79 @@ tw_build() {
 tw_build_windows() {
     local arch="$1"
     shift
-    tw_build "$arch" -DCMAKE_TOOLCHAIN_FILE="$TW_ROOT/cmake/toolchain-$arch-w64-mingw32.cmake" "$@"
+    local mode=native
+    [ "$arch" = i686 ] && mode="$TW_I386_MODE"
+    tw_build "$arch" -DCMAKE_TOOLCHAIN_FILE="$TW_ROOT/cmake/toolchain-$arch-w64-mingw32.cmake" \
+        -DTARNWICK_RUN_MODE="$mode" "$@"
 }
 
-# The prefix is made without the stand-in overrides: Wine's own services need
-# its real setupapi. The server then stays up for the runs that follow.
-tw_wine_up() {
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "making the Wine prefix (once, about 20 s)"
-    fi
-    mkdir -p "$WINEPREFIX"
-    # Fails harmlessly when a server for this prefix is already up.
-    env -u WINEDLLOVERRIDES wineserver -p 30 >/dev/null 2>&1 || true
-    env -u WINEDLLOVERRIDES wineboot -u >/dev/null 2>&1 || true
-    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# ---- Wine ------------------------------------------------------------------
+
+# Programs of each architecture run through their own loader, never through
+# the /usr/bin/wine wrapper, which always starts the 32-bit loader first.
+tw_loader() {
+    case "$1" in
+        x86_64) echo /usr/lib/wine/wine64 ;;
+        i686) echo /usr/lib/wine/wine ;;
+    esac
 }
+
+tw_prefix() { echo "$TW_BUILD/$1/wine-prefix"; }
+
+# A native program whatever the prefix's architecture.
+tw_wineserver=/usr/lib/wine/wineserver
+
+# tw_wine ARCH PROGRAM [ARGS...]: runs a Windows program of ARCH in its prefix.
+tw_wine() {
+    local arch="$1"
+    shift
+    WINEPREFIX="$(tw_prefix "$arch")" "$(tw_loader "$arch")" "$@"
+}
+
+# tw_wine_up ARCH...: makes each prefix once, and starts its server and
+# Wine's own system processes for the runs that follow, with no terminal or
+# pipe of ours: a process started later would hand them the test runner's
+# pipes, which then never close. The prefix is made, and the system processes
+# started, without the stand-in overrides: Wine's own services need its real
+# setupapi.
+tw_wine_up() {
+    local arch prefix started winearch
+    trap tw_wine_down EXIT
+    trap 'exit 130' INT TERM
+    for arch in "$@"; do
+        prefix="$(tw_prefix "$arch")"
+        if [ ! -f "$prefix/system.reg" ]; then
+            started=$SECONDS
+            if [ "$arch" = i686 ] && [ "$TW_I386_MODE" = emulated ]; then
+                echo "making the i686 Wine prefix under qemu-i386 (once, about a minute)"
+            else
+                echo "making the $arch Wine prefix (once, about 20 s)"
+            fi
+            # The loader, not a server started beforehand, decides the prefix's
+            # kind: a 32-bit one for the 32-bit loader, which then never
+            # starts a 64-bit program.
+            winearch=win64
+            [ "$arch" = i686 ] && winearch=win32
+            rm -rf "$prefix"
+            env -u WINEDLLOVERRIDES WINEPREFIX="$prefix" WINEARCH="$winearch" \
+                "$(tw_loader "$arch")" wineboot -i </dev/null >/dev/null 2>&1 || true
+            # The registry is on disk once the server has ended.
+            WINEPREFIX="$prefix" "$tw_wineserver" -w
+            [ -f "$prefix/system.reg" ] || tw_fail "could not make the $arch Wine prefix in $prefix"
+            echo "  made in $((SECONDS - started)) s"
+        fi
+        # Fails harmlessly when a server for this prefix is already up.
+        WINEPREFIX="$prefix" "$tw_wineserver" -p </dev/null >/dev/null 2>&1 || true
+        env -u WINEDLLOVERRIDES WINEPREFIX="$prefix" "$(tw_loader "$arch")" cmd /c exit \
+            </dev/null >/dev/null 2>&1 || tw_fail "Wine does not start in $prefix"
+    done
+}
+
+tw_wine_down() {
+    local arch
+    for arch in x86_64 i686; do
+        [ -d "$(tw_prefix "$arch")" ] &&
+            WINEPREFIX="$(tw_prefix "$arch")" "$tw_wineserver" -k >/dev/null 2>&1 || true
+    done
+}
+

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "harness.h"
@@ -52,8 +54,24 @@ bool start_cli(std::string command, STARTUPINFOA &si, PROCESS_INFORMATION &pi, D
     return false;
 }
 
+unsigned g_runs = 0, g_rows = 0;
+
+// Under emulation every run of the tool is a new 32-bit Wine process, many
+// times dearer than natively: the tables then make only these representative
+// runs (a bad argument, a presence query with its table, the direct command);
+// the 64-bit tree makes them all.
+bool runs_here(const std::string &args)
+{
+    static const bool few = std::getenv("TARNWICK_FEW_CHILD_RUNS") != nullptr;
+    static const std::set<std::string> representative = {"count 1A2G 3C4D", "scan 1A2F 3C4D",
+                                                         "send PERIPHRL 3C 40 B2"};
+    ++g_rows;
+    return !few || representative.count(args) != 0;
+}
+
 CliRun run_cli(const std::string &args)
 {
+    ++g_runs;
     const std::string description = temp_path("tarnwick-cli-test.vp");
     const std::string report = temp_path("tarnwick-cli-test.report");
     std::ofstream(description, std::ios::binary) << kDevice;
@@ -140,6 +158,8 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         {"", "usage: tarnwick-cli"},
     };
     for (const BadCase &c : cases) {
+        if (!runs_here(c.args))
+            continue;
         const CliRun run = run_cli(c.args);
         EXPECT_EQ(run.exit, 2u) << c.args << "\n" << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << "\n" << run.err;
@@ -182,6 +202,8 @@ TEST(Cli, EachCommandCallsTheLibrary)
          "set builds 1, destroys 1"},
     };
     for (const GoodCase &c : cases) {
+        if (!runs_here(c.args))
+            continue;
         const CliRun run = run_cli(c.args);
         EXPECT_EQ(run.exit, c.exit) << c.args << "\n" << run.err;
         for (const char *text : c.out)
@@ -194,14 +216,25 @@ TEST(Cli, EachCommandCallsTheLibrary)
 TEST(Cli, EveryCommandHasHelp)
 {
     for (const char *command : {"count", "scan", "result", "send", "ports", "devices"}) {
+        if (!runs_here(std::string(command) + " --help"))
+            continue;
         const CliRun run = run_cli(std::string(command) + " --help");
         EXPECT_EQ(run.exit, 0u) << command << "\n" << run.err;
         EXPECT_EQ(run.out.rfind(std::string("usage: tarnwick-cli [--json] ") + command, 0), 0u)
             << run.out;
         EXPECT_NE(run.report.find("calls: 0 "), std::string::npos);
     }
+    if (!runs_here("--help"))
+        return;
     const CliRun run = run_cli("--help");
     EXPECT_EQ(run.exit, 0u) << run.err;
+}
+
+TEST(Cli, Summary)
+{
+    std::printf("figure: tarnwick-cli (%s): %u of %u table rows run as a child process\n",
+                sizeof(void *) == 8 ? "x86_64" : "i686", g_runs, g_rows);
+    EXPECT_GE(g_runs, 3u);
 }
 
 } // namespace
