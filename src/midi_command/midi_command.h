@@ -25,8 +25,8 @@ std::uint32_t send_midi_to_named_ports(std::uint8_t status, std::uint8_t channel
 std::uint8_t hiddirect_send_sequence(int value, int status_and_channel, int number_check,
                                      int number);
 
-// Writes "AB\r\n" to the process's standard output, unbuffered; harmless when
-// there is no usable standard output.
+// Writes all of "AB\r\n" to the process's standard output handle, waiting
+// while a pipe is full; nothing when there is no usable standard output.
 void write_probe_line();
 
 } // namespace tarnwick

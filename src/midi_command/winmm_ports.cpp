@@ -102,19 +102,18 @@ void write_probe_line()
     if (out == nullptr || out == INVALID_HANDLE_VALUE)
         return;
 
-    // A pipe nobody reads must not hang the host: write without waiting.
-    DWORD mode = 0;
-    const bool is_pipe = GetFileType(out) == FILE_TYPE_PIPE &&
-                         GetNamedPipeHandleState(out, &mode, nullptr, nullptr, nullptr, nullptr, 0);
-    bool restore = false;
-    if (is_pipe && !(mode & PIPE_NOWAIT)) {
-        DWORD nowait = (mode & ~PIPE_WAIT) | PIPE_NOWAIT;
-        restore = SetNamedPipeHandleState(out, &nowait, nullptr, nullptr) != 0;
+    // As any write to standard output: a full pipe is waited on, a partial
+    // write is continued, and the handle's mode is the host's business. A
+    // broken pipe or a closed handle fails at once and ends the line.
+    const char *next = line;
+    DWORD left = sizeof line - 1;
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteFile(out, next, left, &written, nullptr) || written == 0)
+            return;
+        next += written;
+        left -= written;
     }
-    DWORD written = 0;
-    (void)WriteFile(out, line, sizeof line - 1, &written, nullptr);
-    if (restore)
-        (void)SetNamedPipeHandleState(out, &mode, nullptr, nullptr);
 }
 
 } // namespace tarnwick

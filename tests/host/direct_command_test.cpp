@@ -177,7 +177,10 @@ TEST(DirectCommand, NullKeyTouchesNothing)
     EXPECT_EQ(call.stack_delta, 0);
 }
 
-// The probe line must not fail or block when standard output is unusable.
+// Generous: a call that is free to return does so far within this, even
+// emulated; one that waits on standard output forever never does.
+constexpr DWORD kCallLimitMs = 60000;
+
 DWORD WINAPI call_with_key(void *result)
 {
     const Call call = call_export(
@@ -186,45 +189,111 @@ DWORD WINAPI call_with_key(void *result)
     return 0;
 }
 
-TEST(DirectCommand, UnusableStandardOutputIsHarmless)
+// hiddirect_main on a thread of its own, with `out` as standard output.
+class CallWithOutput {
+public:
+    explicit CallWithOutput(HANDLE out) : saved_(GetStdHandle(STD_OUTPUT_HANDLE))
+    {
+        load("");
+        SetStdHandle(STD_OUTPUT_HANDLE, out);
+        thread_ = CreateThread(nullptr, 0, call_with_key, &result_, 0, nullptr);
+    }
+    // A call still waiting here has failed its test already; ending it
+    // keeps the rest of the run from waiting with it.
+    ~CallWithOutput()
+    {
+        if (!ended(kCallLimitMs))
+            TerminateThread(thread_, 1);
+        CloseHandle(thread_);
+        SetStdHandle(STD_OUTPUT_HANDLE, saved_);
+    }
+    CallWithOutput(const CallWithOutput &) = delete;
+    CallWithOutput &operator=(const CallWithOutput &) = delete;
+
+    bool ended(DWORD wait_ms) const { return WaitForSingleObject(thread_, wait_ms) == WAIT_OBJECT_0; }
+    int result() const { return result_; }
+
+private:
+    HANDLE saved_, thread_;
+    int result_ = -1;
+};
+
+TEST(ProbeLine, UnusableStandardOutputIsHarmless)
 {
     HANDLE closed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     CloseHandle(closed);
-    // A pipe whose buffer is full and which nobody reads.
-    HANDLE read_end = nullptr, full = nullptr;
-    ASSERT_TRUE(CreatePipe(&read_end, &full, nullptr, 16));
-    const std::string filler(4096, 'x');
-    DWORD mode = PIPE_NOWAIT, written = 0;
-    ASSERT_TRUE(SetNamedPipeHandleState(full, &mode, nullptr, nullptr));
-    for (DWORD chunk : {4096ul, 64ul, 1ul})
-        while (WriteFile(full, filler.data(), chunk, &written, nullptr) && written > 0) {
-        }
-    mode = PIPE_WAIT;
-    SetNamedPipeHandleState(full, &mode, nullptr, nullptr);
-
-    HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
-    for (HANDLE out : {HANDLE(nullptr), INVALID_HANDLE_VALUE, closed, full}) {
-        load("");
-        SetStdHandle(STD_OUTPUT_HANDLE, out);
-        int result = -1;
-        HANDLE thread = CreateThread(nullptr, 0, call_with_key, &result, 0, nullptr);
-        const DWORD waited = WaitForSingleObject(thread, 5000);
-        if (waited != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "hiddirect_main blocked on standard output " << out;
-            char drain[64];
-            DWORD got = 0;
-            ReadFile(read_end, drain, sizeof drain, &got, nullptr);
-            WaitForSingleObject(thread, INFINITE);
-        }
-        CloseHandle(thread);
-        SetStdHandle(STD_OUTPUT_HANDLE, saved);
-        EXPECT_EQ(result, 0);
-    }
-    DWORD pending = 0;
-    PeekNamedPipe(read_end, nullptr, 0, nullptr, &pending, nullptr);
-    EXPECT_EQ(pending, 16u) << "the full pipe got more bytes";
-    CloseHandle(full);
+    HANDLE read_end = nullptr, broken = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &broken, nullptr, 16));
     CloseHandle(read_end);
+    for (HANDLE out : {HANDLE(nullptr), INVALID_HANDLE_VALUE, closed, broken}) {
+        CallWithOutput call(out);
+        ASSERT_TRUE(call.ended(kCallLimitMs)) << "hiddirect_main waited on standard output " << out;
+        EXPECT_EQ(call.result(), 0);
+    }
+    CloseHandle(broken);
+}
+
+// Fills a pipe until not one more byte fits, then frees `room` bytes again.
+// Returns how many bytes it holds.
+DWORD fill_pipe(HANDLE read_end, HANDLE write_end, DWORD room)
+{
+    const std::string filler(4096, 'x');
+    DWORD mode = PIPE_NOWAIT, written = 0, held = 0;
+    SetNamedPipeHandleState(write_end, &mode, nullptr, nullptr);
+    // Wine refuses a non-blocking write larger than the free space whole.
+    for (DWORD chunk : {4096ul, 64ul, 1ul})
+        while (WriteFile(write_end, filler.data(), chunk, &written, nullptr) && written > 0)
+            held += written;
+    mode = PIPE_WAIT;
+    SetNamedPipeHandleState(write_end, &mode, nullptr, nullptr);
+    char drop[8];
+    DWORD got = 0;
+    if (room > 0 && ReadFile(read_end, drop, room, &got, nullptr))
+        held -= got;
+    return held;
+}
+
+DWORD queued(HANDLE read_end)
+{
+    DWORD available = 0;
+    PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr);
+    return available;
+}
+
+// A reader that is merely behind gets the whole line after what the pipe
+// held, whatever room was left, and the host's handle keeps its mode.
+TEST(ProbeLine, FullPipeIsWaitedOnAndGetsTheWholeLine)
+{
+    for (DWORD room : {0ul, 2ul}) {
+        HANDLE read_end = nullptr, write_end = nullptr;
+        ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 16));
+        const DWORD held = fill_pipe(read_end, write_end, room);
+        ASSERT_GT(held, 4u);
+        DWORD mode_before = 0, mode_after = 0;
+        GetNamedPipeHandleState(write_end, &mode_before, nullptr, nullptr, nullptr, nullptr, 0);
+        std::string line;
+        {
+            CallWithOutput call(write_end);
+            // A pipe counts a waiting write's bytes as queued: the reader
+            // drains only once the line is on its way, or the call has ended.
+            for (DWORD waited = 0; waited < kCallLimitMs && queued(read_end) < held + 4 &&
+                                   !call.ended(0);
+                 waited += 10)
+                Sleep(10);
+            std::string drained(held, '\0');
+            DWORD got = 0, total = 0;
+            while (total < held && ReadFile(read_end, &drained[total], held - total, &got, nullptr))
+                total += got;
+            EXPECT_TRUE(call.ended(kCallLimitMs)) << "room " << room;
+            EXPECT_EQ(call.result(), 0);
+            GetNamedPipeHandleState(write_end, &mode_after, nullptr, nullptr, nullptr, nullptr, 0);
+        }
+        CloseHandle(write_end);
+        line = read_pipe(read_end);
+        CloseHandle(read_end);
+        EXPECT_EQ(line, kAB) << "room " << room;
+        EXPECT_EQ(mode_after, mode_before) << "room " << room;
+    }
 }
 
 } // namespace
