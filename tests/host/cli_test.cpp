@@ -9,6 +9,8 @@
 #include <set>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "harness.h"
 
 namespace {
@@ -19,7 +21,10 @@ const char kDevice[] = "port \"PERIPHRL MIDI 1\"\n"
                        "usb \"USB\\VID_1A2B&PID_3C4D&REV_0100\"\n"
                        "usb \"USB\\VID_1A2B&PID_3C4D&MI_00\"\n"
                        "usb \"USB\\VID_1A2B&PID_3C4D&MI_01\"\n"
-                       "usb \"USB\\ROOT_HUB30&VID1A2B&PID3C4D\"\n";
+                       "usb \"USB\\ROOT_HUB30&VID1A2B&PID3C4D\"\n"
+                       // ID texts of bytes 00, 1B (escape) and 80 and above:
+                       // the low bytes of these characters.
+                       "usb \"USB\\VID_\\u01001\\u011b\\u00c9&PID_\\u0080AA\\u001b\"\n";
 
 struct CliRun {
     DWORD exit;
@@ -139,9 +144,9 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         {"count 10000 3C4D", "VID out of range: '10000'"},
         {"count 1A2B 0x", "PID is not hexadecimal"},
         {"scan 1A2F -1", "PID is not hexadecimal: '-1'"},
-        {"result", "result takes INDEX"},
-        {"result 256", "INDEX is not a number from 0 to 255: '256'"},
-        {"result ten", "INDEX is not a number"},
+        {"result 11", "scan VID PID --entry N"},
+        {"scan 1A2F 3C4D --entry 256", "--entry is not a number from 0 to 255: '256'"},
+        {"scan 1A2F 3C4D --entry ten", "--entry is not a number"},
         {"send PERIPHRL1 3C 40 B2", "NAME is longer than eight characters: 'PERIPHRL1'"},
         {"send PERIPHRL 3C 40", "send takes NAME NUMBER VALUE STATUS"},
         {"send PERIPHRL 3C 100 B2", "VALUE out of range: '100'"},
@@ -150,7 +155,9 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         {"send PERIPHRL 3C 40 B2 --check 1FF", "--check out of range: '1FF'"},
         {"send PERIPHRL 3C 40 B2 --check", "--check needs a value"},
         {"send --key-hex 50455249 3C 40 B2", "--key-hex takes sixteen hex digits"},
-        {"count 1A2B 3C4D --check 3", "--check and --key-hex belong to send"},
+        {"count 1A2B 3C4D --check 3", "--check belongs to send"},
+        {"count 1A2B 3C4D --entry 3", "--entry belongs to scan"},
+        {"--version count", "--version takes no arguments"},
         {"ports now", "ports takes no arguments"},
         {"devices all", "devices takes no arguments"},
         {"erase 1A2B", "unknown command 'erase'"},
@@ -184,7 +191,11 @@ TEST(Cli, EachCommandCallsTheLibrary)
         {"scan 1A2F 3C4D", 0, {"   B  1A2B  3C4D  3\n", "   C  1A2C  3C4D  0\n", "found: 1 of 16"},
          "set builds 1, destroys 1"},
         {"scan 1A2F 3C4D --json", 0, {"\"found\":1,", "{\"vid\":\"1A2B\",\"entries\":3}"}, ""},
-        {"result 15", 0, {"entry 15: 0\n"}, "calls: 0 "},
+        // The table is read in the run that fills it.
+        {"scan 1A2F 3C4D --entry 11", 0, {"found: 1 of 16\nentry 11 (VID 1A2B): 3\n"},
+         "set builds 1, destroys 1"},
+        {"--json scan 1A2F 3C4D --entry 0x10", 0,
+         {"\"found\":1,\"entry\":{\"index\":16,\"vid\":null,\"entries\":0}}"}, ""},
         {"send PERIPHRL 3C 40 B2", 0,
          {"= 0: every broadcast succeeded", "probe line \"AB\\r\\n\" written: yes"},
          "port 0 \"PERIPHRL MIDI 1\": FF / 92 3C 40 / 82 3C 40 / B2 3C 40 / FF"},
@@ -200,12 +211,21 @@ TEST(Cli, EachCommandCallsTheLibrary)
          {"\"hardware_id\":\"USB\\\\VID_1A2B&PID_3C4D&MI_01\",\"vid\":\"1A2B\",\"pid\":\"3C4D\"",
           "\"vid\":null,\"pid\":null,\"state\":\"the first \\\"V\\\" does not start \\\"VID_\\\"\""},
          "set builds 1, destroys 1"},
+        // ID texts are shown escaped: no byte 0 cuts them, no control byte
+        // reaches a terminal, no byte above 7F makes the JSON invalid.
+        {"devices", 0, {"    4  \\x001\\x1B\\xC9  \\x80AA\\x1B  USB\\VID_\\u01001\\u011B\\xC9&PID_"}, ""},
+        {"--json devices", 0, {"\"vid\":\"\\\\x001\\\\x1B\\\\xC9\",\"pid\":\"\\\\x80AA\\\\x1B\""}, ""},
+        {"--version", 0, {"tarnwick-cli " TARNWICK_VERSION_STRING "\ntarnwick.dll " TARNWICK_VERSION_STRING ".0 (", "\\tarnwick.dll)\n"}, "calls: 0 "},
+        {"--json --version", 0, {"{\"command\":\"version\",\"tool\":\"" TARNWICK_VERSION_STRING "\",\"library\":{\"version\":\"" TARNWICK_VERSION_STRING ".0\",\"path\":\""}, ""},
     };
     for (const GoodCase &c : cases) {
         if (!runs_here(c.args))
             continue;
         const CliRun run = run_cli(c.args);
         EXPECT_EQ(run.exit, c.exit) << c.args << "\n" << run.err;
+        if (std::string(c.args).find("--json") != std::string::npos) {
+            EXPECT_TRUE(nlohmann::json::accept(run.out)) << c.args << "\n" << run.out;
+        }
         for (const char *text : c.out)
             EXPECT_NE(run.out.find(text), std::string::npos) << c.args << "\n" << run.out;
         EXPECT_NE(run.report.find(c.report), std::string::npos) << c.args << "\n" << run.report;
@@ -215,7 +235,7 @@ TEST(Cli, EachCommandCallsTheLibrary)
 
 TEST(Cli, EveryCommandHasHelp)
 {
-    for (const char *command : {"count", "scan", "result", "send", "ports", "devices"}) {
+    for (const char *command : {"count", "scan", "send", "ports", "devices"}) {
         if (!runs_here(std::string(command) + " --help"))
             continue;
         const CliRun run = run_cli(std::string(command) + " --help");

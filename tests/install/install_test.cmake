@@ -68,6 +68,27 @@ foreach(host ${hosts_on_peripheral})
          "${host} on the virtual peripheral")
   expect("${out}" "\nAB\ndirect command: 0\n" "${host} on the virtual peripheral")
 endforeach()
+
+# tarnwick-cli from a folder whose path is longer than MAX_PATH still finds
+# the library beside it (its own path is read whole).
+if(NOT FEW_RUNS)
+  set(deep ${prefix}/deep)
+  string(LENGTH "${deep}" length)
+  while(length LESS 300)
+    string(APPEND deep "/a-folder-name-long-enough-to-matter")
+    string(LENGTH "${deep}" length)
+  endwhile()
+  file(GLOB tool_files ${prefix}/bin/*.dll ${prefix}/bin/tarnwick-cli.exe)
+  file(COPY ${tool_files} DESTINATION ${deep})
+  run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
+      TARNWICK_VP_FILE=${prefix}/virtual_peripheral/demo.vp ${WINE} ${deep}/tarnwick-cli.exe
+      count 1A2B 3C4D)
+  expect("${out}" "^VID 1A2B PID 3C4D: 2 entries\n$" "tarnwick-cli in a folder past MAX_PATH")
+  file(REMOVE_RECURSE ${prefix}/deep)
+  set(deep_runs 1)
+else()
+  set(deep_runs 0)
+endif()
 file(REMOVE ${prefix}/bin/vperiph.dll ${prefix}/bin/winmm.dll ${prefix}/bin/setupapi.dll)
 
 # MSVC's linker (as lld-link) against tarnwick.lib, no C runtime at all.
@@ -110,6 +131,6 @@ foreach(f bin/tarnwick.dll include/tarnwick.h lib/tarnwick.lib lib/libtarnwick.d
 endforeach()
 list(LENGTH hosts_on_wine_own on_wine_own)
 list(LENGTH hosts_on_peripheral on_peripheral)
-math(EXPR runs "${on_wine_own} + ${on_peripheral} + 1")
+math(EXPR runs "${on_wine_own} + ${on_peripheral} + ${deep_runs} + 1")
 message("figure: sample hosts (${ARCH}): ${runs} runs of installed hosts under Wine")
 message(STATUS "installed, built and ran the sample hosts in ${prefix}; packaged ${zip}")

@@ -1,6 +1,7 @@
 #include "args.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace cli {
 
@@ -90,30 +91,17 @@ std::string show_wide(const std::uint16_t *text, std::size_t length)
     return out;
 }
 
-std::string show_key(const unsigned char key[8])
+std::string show_bytes(const char *bytes, std::size_t length)
 {
-    std::uint16_t wide[8];
-    for (std::size_t i = 0; i < 8; ++i)
-        wide[i] = key[i];
-    return show_wide(wide, 8);
+    std::vector<std::uint16_t> wide;
+    for (std::size_t i = 0; i < length; ++i)
+        wide.push_back(static_cast<unsigned char>(bytes[i]));
+    return show_wide(wide.data(), wide.size());
 }
 
-std::string json_string(const std::string &text)
+std::string show_key(const unsigned char key[8])
 {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(c));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+    return show_bytes(reinterpret_cast<const char *>(key), 8);
 }
 
 } // namespace cli

@@ -1,7 +1,8 @@
-// Argument reading for tarnwick-cli; platform-free so it is unit-tested natively.
+// Argument reading and text display for tarnwick-cli; platform-free.
 #ifndef TARNWICK_CLI_ARGS_H
 #define TARNWICK_CLI_ARGS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,12 +22,13 @@ bool parse_name_key(const std::string &text, unsigned char key[8]);
 // Sixteen hexadecimal digits: the eight raw key bytes.
 bool parse_hex_key(const std::string &text, unsigned char key[8]);
 
-// A key or product-name prefix as the comparison sees it: printable ASCII as
-// is, anything else as \xHH (bytes) or \uHHHH (wide characters).
+// Text as the tool shows it: printable ASCII as is, anything else as \xHH
+// (bytes) or \uHHHH (wide characters above 0xFF), so that no control byte
+// reaches a terminal and JSON output stays ASCII. Used for keys, product
+// names, hardware IDs and the ID texts read out of them.
+std::string show_bytes(const char *bytes, std::size_t length);
 std::string show_key(const unsigned char key[8]);
 std::string show_wide(const std::uint16_t *text, std::size_t length);
-
-std::string json_string(const std::string &text);
 
 } // namespace cli
 

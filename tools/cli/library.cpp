@@ -1,0 +1,103 @@
+#include <cstdio>
+
+#include "cli.h"
+
+namespace cli {
+
+std::wstring module_path(HMODULE module)
+{
+    // An install path may be longer than MAX_PATH; a cut one would name
+    // another file, so the buffer grows until the whole path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768) // the longest path Windows knows
+            return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string utf8(const std::wstring &text)
+{
+    if (text.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
+                        nullptr, nullptr);
+    return out;
+}
+
+namespace {
+
+// The detour through void(*)() tells the compiler the type change is meant.
+template <typename F> F export_of(HMODULE module, const char *name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+} // namespace
+
+bool Library::load()
+{
+    std::wstring dll = module_path(nullptr);
+    if (dll.empty()) {
+        failed("cannot read the path of tarnwick-cli.exe");
+        return false;
+    }
+    dll.replace(dll.find_last_of(L"\\/") + 1, std::wstring::npos, L"tarnwick.dll");
+    // Past MAX_PATH a drive path needs the long-path prefix to be loaded.
+    if (dll.size() >= MAX_PATH && dll.size() > 2 && dll[1] == L':')
+        dll = L"\\\\?\\" + dll;
+    module_ = LoadLibraryW(dll.c_str());
+    if (module_ == nullptr) {
+        failed("cannot load " + utf8(dll));
+        return false;
+    }
+    count = export_of<tarnwick_compare_usb_device_id_mathing_fn>(module_,
+                                                                 "compare_usb_device_id_mathing");
+    multi = export_of<tarnwick_compare_usb_device_id_mathing_multi_fn>(
+        module_, "compare_usb_device_id_mathing_multi");
+    result = export_of<tarnwick_get_usb_device_matching_result_fn>(module_,
+                                                                   "get_usb_device_matching_result");
+    send = export_of<tarnwick_hiddirect_main_fn>(module_, "hiddirect_main");
+    if (!count || !multi || !result || !send) {
+        failed(utf8(dll) + " lacks an export");
+        return false;
+    }
+    return true;
+}
+
+std::wstring Library::path() const { return module_path(module_); }
+
+std::string Library::file_version() const
+{
+    const std::wstring file = path();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0)
+        return {};
+    std::vector<char> info(size);
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, info.data()) ||
+        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void **>(&fixed), &length) ||
+        length < sizeof *fixed)
+        return {};
+    char text[64];
+    std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu",
+                  static_cast<unsigned long>(HIWORD(fixed->dwFileVersionMS)),
+                  static_cast<unsigned long>(LOWORD(fixed->dwFileVersionMS)),
+                  static_cast<unsigned long>(HIWORD(fixed->dwFileVersionLS)),
+                  static_cast<unsigned long>(LOWORD(fixed->dwFileVersionLS)));
+    return text;
+}
+
+} // namespace cli

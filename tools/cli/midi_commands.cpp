@@ -1,0 +1,139 @@
+// send and ports: the direct command through the DLL, and the MIDI output
+// ports as the library's own walk sees them.
+#include <cstdio>
+
+#include "args.h"
+#include "cli.h"
+#include "midi_ports.h"
+
+namespace cli {
+
+namespace {
+
+const char *meaning_of(int result, bool check_agrees)
+{
+    if (!check_agrees)
+        return "number check disagrees: nothing sent";
+    if (result == 0)
+        return "every broadcast succeeded (or there is no MIDI output port)";
+    if (result == 5)
+        return "every broadcast failed: no port matched, or none could be used";
+    return "some broadcasts reported a failure";
+}
+
+// The library writes its probe line to the standard output handle; it is
+// caught in a pipe here so that --json output stays valid. False when the
+// pipe cannot be made: then the call is not made at all.
+bool call_capturing_stdout(Library &lib, const unsigned char key[8], int value, int status,
+                           int check, int number, int &result, std::string &captured)
+{
+    std::fflush(stdout);
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, nullptr, 1 << 16))
+        return false;
+    HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, write_end);
+    result = lib.send(reinterpret_cast<const char *>(key), value, status, check, number);
+    SetStdHandle(STD_OUTPUT_HANDLE, saved);
+    CloseHandle(write_end);
+    char chunk[64];
+    DWORD got = 0;
+    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        captured.append(chunk, got);
+    CloseHandle(read_end);
+    return true;
+}
+
+} // namespace
+
+int run_send(const Options &o, Library &lib)
+{
+    unsigned char key[8];
+    std::size_t first = 0;
+    if (o.key_hex_given) {
+        if (!parse_hex_key(o.key_hex, key))
+            return bad("--key-hex takes sixteen hex digits (eight bytes): '" + o.key_hex + "'");
+    } else {
+        if (o.args.empty())
+            return bad("send takes NAME NUMBER VALUE STATUS");
+        if (!parse_name_key(o.args[0], key))
+            return bad("NAME is longer than eight characters: '" + o.args[0] + "'");
+        first = 1;
+    }
+    if (o.args.size() != first + 3)
+        return bad("send takes NAME NUMBER VALUE STATUS (or --key-hex HEX NUMBER VALUE STATUS)");
+    std::uint32_t number = 0, value = 0, status = 0, check = 0;
+    std::string error;
+    if (!hex_arg(o.args[first], "NUMBER", 0xFF, number, error) ||
+        !hex_arg(o.args[first + 1], "VALUE", 0xFF, value, error) ||
+        !hex_arg(o.args[first + 2], "STATUS", 0xFF, status, error) ||
+        (o.check_given && !hex_arg(o.check, "--check", 0xFF, check, error)))
+        return bad(error);
+    if (!o.check_given)
+        check = number;
+    if (!lib.load())
+        return 1;
+    int result = 0;
+    std::string line;
+    if (!call_capturing_stdout(lib, key, static_cast<int>(value), static_cast<int>(status),
+                               static_cast<int>(check), static_cast<int>(number), result, line))
+        return failed("cannot make a pipe to catch the probe line; nothing was sent");
+    const bool agrees = (check & 0x7F) == (number & 0x7F);
+    const bool probe_line = line == "AB\r\n";
+    if (o.json)
+        print_json({{"command", "send"}, {"key", show_key(key)}, {"number", number},
+                    {"value", value}, {"status", status}, {"check", check}, {"result", result},
+                    {"probe_line", probe_line}});
+    else
+        std::printf("hiddirect_main(\"%s\", value %02X, status %02X, check %02X, number %02X) = %d: %s\n"
+                    "probe line \"AB\\r\\n\" written: %s\n",
+                    show_key(key).c_str(), value, status, check, number, result,
+                    meaning_of(result, agrees), probe_line ? "yes" : "no");
+    return result == 0 ? 0 : 1;
+}
+
+namespace {
+
+struct PortsOut {
+    bool json;
+    unsigned ports = 0;
+    Json list = Json::array();
+};
+
+void print_port(const tarnwick::MidiPortInfo &p, void *context)
+{
+    auto &out = *static_cast<PortsOut *>(context);
+    ++out.ports;
+    std::size_t length = 0;
+    while (length < 32 && p.name[length] != 0)
+        ++length;
+    const std::string name = show_wide(p.name, length);
+    const std::string key = show_wide(p.name, length < 8 ? length : 8);
+    const char *state = !p.opened ? "cannot be opened or identified"
+                        : p.caps_status != 0 ? "capabilities cannot be read"
+                                             : "ok";
+    if (out.json)
+        out.list.push_back({{"index", p.index}, {"name", name}, {"key", key}, {"state", state}});
+    else
+        std::printf("%5u  %-34s %-10s %s\n", p.index, ("\"" + name + "\"").c_str(),
+                    ("\"" + key + "\"").c_str(), state);
+}
+
+} // namespace
+
+int run_ports(const Options &o)
+{
+    if (!o.args.empty())
+        return bad("ports takes no arguments");
+    PortsOut out{o.json};
+    if (!o.json)
+        std::printf("index  product name                       key        state\n");
+    tarnwick::list_midi_output_ports(print_port, &out);
+    if (o.json)
+        print_json({{"command", "ports"}, {"ports", out.list}});
+    else if (out.ports == 0)
+        std::printf("(no MIDI output ports)\n");
+    return 0;
+}
+
+} // namespace cli
