@@ -8,7 +8,7 @@ install(FILES ${TARNWICK_MSVC_LIB} src/library/tarnwick.def DESTINATION lib)
 install(FILES README.md docs/api.md DESTINATION doc)
 install(FILES examples/host.c DESTINATION doc/examples)
 install(TARGETS vperiph RUNTIME DESTINATION virtual_peripheral ARCHIVE DESTINATION virtual_peripheral)
-install(TARGETS winmm_standin setupapi_standin RUNTIME DESTINATION virtual_peripheral)
+install(TARGETS winmm_standin setupapi_standin vperiph-registry RUNTIME DESTINATION virtual_peripheral)
 install(FILES tools/virtual_peripheral/vperiph.h tools/virtual_peripheral/README.md
               tools/virtual_peripheral/demo.vp
         DESTINATION virtual_peripheral)

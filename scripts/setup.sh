@@ -268,8 +268,27 @@ tw_wine_up() {
 tw_wine_down() {
     local arch
     for arch in x86_64 i686; do
-        [ -d "$(tw_prefix "$arch")" ] &&
+        if [ -d "$(tw_prefix "$arch")" ]; then
             WINEPREFIX="$(tw_prefix "$arch")" "$tw_wineserver" -k >/dev/null 2>&1 || true
+            WINEPREFIX="$(tw_prefix "$arch")" "$tw_wineserver" -w >/dev/null 2>&1 || true
+        fi
     done
+}
+
+# tw_registry_clean ARCH...: after the runs, no key the virtual peripheral
+# registered for Wine's own setupapi may be left in a prefix. The server
+# writes the registry out as it ends.
+tw_registry_clean() {
+    local arch left=()
+    tw_wine_down
+    for arch in "$@"; do
+        grep -q TarnwickVirtualPeripheral "$(tw_prefix "$arch")/system.reg" 2>/dev/null &&
+            left+=("$arch")
+    done
+    if [ ${#left[@]} -gt 0 ]; then
+        echo "tarnwick: USB entries registered by the runs are left in the ${left[*]} prefix" >&2
+        return 1
+    fi
+    echo "  registry: no USB entry registered by the runs is left (prefixes: $*)"
 }
 

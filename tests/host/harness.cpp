@@ -147,6 +147,20 @@ void load(const std::string &description)
         throw std::runtime_error(std::string("bad description: ") + error);
 }
 
+void register_entries(const std::string &description)
+{
+    char error[1024];
+    if (vp_register(description.c_str(), error, sizeof error) < 0)
+        throw std::runtime_error(std::string("cannot register: ") + error);
+}
+
+void unregister()
+{
+    char error[1024];
+    if (vp_unregister(error, sizeof error) < 0)
+        throw std::runtime_error(std::string("cannot unregister: ") + error);
+}
+
 std::vector<std::uint8_t> port_bytes(unsigned port)
 {
     std::vector<std::uint8_t> out(vp_port_bytes(port, nullptr, 0));

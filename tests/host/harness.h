@@ -30,6 +30,10 @@ Call table(int index);
 
 // The virtual peripheral's view.
 void load(const std::string &description);
+// The description's USB entries in this prefix's registry, for Wine's own
+// setupapi (replacing any registered before), and taken out again.
+void register_entries(const std::string &description);
+void unregister();
 std::vector<std::uint8_t> port_bytes(unsigned port);
 std::string calls();
 std::string faults();

@@ -1,5 +1,6 @@
-// The presence queries on the shipped DLL against the virtual peripheral's
-// USB entries: counts, the sixteen-slot table, and one device list per query.
+// The presence queries on the shipped DLL against two counterparts: the
+// virtual peripheral's stand-in setupapi, and Wine's own setupapi listing the
+// same entries registered in the prefix. One case table drives both runs.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <setupapi.h>
@@ -18,36 +19,13 @@ const std::string kComposite = kParent +
                                "usb \"USB\\VID_1A2B&PID_3C4D&MI_01\" \"USB\\VID_1A2B&PID_3C4D\"\n";
 
 // One list per query, walked to its end and destroyed once.
-void expect_one_walk(const Call &call, unsigned entries)
+void expect_one_walk(unsigned entries)
 {
-    EXPECT_EQ(call.stack_delta, 0) << "export does not use cdecl";
     EXPECT_EQ(faults(), "");
     const vp_counters c = counters();
     EXPECT_EQ(c.set_builds, 1u);
     EXPECT_EQ(c.set_destroys, 1u);
     EXPECT_EQ(c.enum_calls, entries + 1);
-}
-
-struct CountCase {
-    const char *name;
-    std::string description;
-    int vid, pid;
-    int count;
-    unsigned entries;
-};
-
-// Failures name the case rather than dumping its bytes.
-void PrintTo(const CountCase &c, std::ostream *os) { *os << c.name; }
-
-class Count : public testing::TestWithParam<CountCase> {};
-
-TEST_P(Count, SingleQuery)
-{
-    const CountCase &c = GetParam();
-    load(c.description);
-    const Call call = count(c.vid, c.pid);
-    EXPECT_EQ(call.result, c.count);
-    expect_one_walk(call, c.entries);
 }
 
 // A hardware-ID list of more than 259 bytes whose first string is ordinary.
@@ -59,37 +37,127 @@ std::string long_list()
     return d + "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Presence, Count,
-    testing::Values(
-        CountCase{"composite_interfaces_count_beside_parent", kComposite, 0x1A2B, 0x3C4D, 3, 3},
-        CountCase{"other_pid_not_counted", kComposite, 0x1A2B, 0x3C4E, 0, 3},
-        CountCase{"vid_with_leading_zero", "usb \"USB\\VID_0A1B&PID_00C4&REV_0001\"\n", 0x0A1B,
-                  0x00C4, 1, 1},
-        CountCase{"only_low_16_bits_used", kComposite, 0x00011A2B, static_cast<int>(0xFFFF3C4D),
-                  3, 3},
-        CountCase{"hub_shape_never_counts", "usb \"USB\\ROOT_HUB30&VID1A2B&PID3C4D\"\n", 0x1A2B,
-                  0x3C4D, 0, 1},
-        CountCase{"three_character_vid_never_counts", "usb \"USB\\VID_123&PID_4567\"\n", 0x0123,
-                  0x4567, 0, 1},
-        CountCase{"lower_case_hex_does_not_match", "usb \"USB\\VID_1a2b&PID_3c4d\"\n", 0x1A2B,
-                  0x3C4D, 0, 1},
-        CountCase{"only_first_string_is_searched",
-                  "usb \"USB\\CLASS_01\" \"USB\\VID_1A2B&PID_3C4D\"\n", 0x1A2B, 0x3C4D, 0, 1},
-        CountCase{"no_entries", "", 0x1A2B, 0x3C4D, 0, 0},
-        CountCase{"list_over_259_bytes_is_read_whole", long_list(), 0x1A2B, 0x3C4D, 1, 1},
-        CountCase{"data_without_terminator", "usb \"USB\\VID_1A2B&PID_3C4D\" bytes=42\n", 0x1A2B,
-                  0x3C4D, 1, 1},
-        CountCase{"odd_length_data_ending_inside_ids",
-                  "usb \"USB\\VID_1A2B&PID_3C4D\" bytes=41\n", 0x1A2B, 0x3C4D, 0, 1},
-        CountCase{"data_stopping_inside_pid", "usb \"USB\\VID_1A2B&PID_3C\"\n", 0x1A2B, 0x3C4D, 0,
-                  1},
-        CountCase{"unreadable_property_is_passed_over",
-                  kParent + "usb \"USB\\VID_1A2B&PID_3C4D\" property=13\n" + kParent, 0x1A2B,
-                  0x3C4D, 2, 3},
-        CountCase{"count_saturates_at_255", "usb \"USB\\VID_1A2B&PID_3C4D\" repeat=300\n", 0x1A2B,
-                  0x3C4D, 255, 300}),
-    CaseName());
+enum class Query { single, multi };
+
+// What is present, and what the query then returns.
+struct Stage {
+    std::string description;
+    int result;
+    std::vector<int> slots; // multi: all sixteen table entries
+};
+
+struct PresenceCase {
+    const char *name;
+    Query query;
+    int vid, pid;
+    std::vector<Stage> stages; // in order, with the query after each
+    unsigned members;          // in the last stage's device list
+    // Why Wine's own setupapi cannot present this case; nullptr: both
+    // counterparts run it and must agree.
+    const char *standin_only;
+};
+
+// Failures name the case rather than dumping its descriptions.
+void PrintTo(const PresenceCase &c, std::ostream *os) { *os << c.name; }
+
+std::vector<int> slots_with(std::initializer_list<std::pair<int, int>> set)
+{
+    std::vector<int> slots(16, 0);
+    for (const auto &s : set)
+        slots[static_cast<std::size_t>(s.first)] = s.second;
+    return slots;
+}
+
+const char kBytes[] = "bytes=N cuts the delivered data; Wine delivers the whole registry value";
+const char kProperty[] = "property=E fails the read; Wine reads every registered value";
+
+const std::vector<PresenceCase> kCases = {
+    {"composite_interfaces_count_beside_parent", Query::single, 0x1A2B, 0x3C4D,
+     {{kComposite, 3, {}}}, 3, nullptr},
+    {"other_pid_not_counted", Query::single, 0x1A2B, 0x3C4E, {{kComposite, 0, {}}}, 3, nullptr},
+    {"vid_and_pid_with_leading_zeros", Query::single, 0x0A1B, 0x00C4,
+     {{"usb \"USB\\VID_0A1B&PID_00C4&REV_0001\"\n", 1, {}}}, 1, nullptr},
+    {"only_low_16_bits_used", Query::single, 0x00011A2B, static_cast<int>(0xFFFF3C4D),
+     {{kComposite, 3, {}}}, 3, nullptr},
+    {"hub_shape_never_counts", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\ROOT_HUB30&VID1A2B&PID3C4D\"\n", 0, {}}}, 1, nullptr},
+    {"three_character_vid_never_counts", Query::single, 0x0123, 0x4567,
+     {{"usb \"USB\\VID_123&PID_4567\"\n", 0, {}}}, 1, nullptr},
+    {"lower_case_hex_does_not_match", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VID_1a2b&PID_3c4d\"\n", 0, {}}}, 1, nullptr},
+    {"only_first_string_is_searched", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\CLASS_01\" \"USB\\VID_1A2B&PID_3C4D\"\n", 0, {}}}, 1, nullptr},
+    {"string_stopping_inside_pid", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VID_1A2B&PID_3C\"\n", 0, {}}}, 1, nullptr},
+    {"list_over_259_bytes_is_read_whole", Query::single, 0x1A2B, 0x3C4D,
+     {{long_list(), 1, {}}}, 1, nullptr},
+    {"count_saturates_at_255", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VID_1A2B&PID_3C4D\" repeat=300\n", 255, {}}}, 300, nullptr},
+    {"no_entries", Query::single, 0x1A2B, 0x3C4D, {{"", 0, {}}}, 0, nullptr},
+    {"no_entries_multi", Query::multi, 0x1A2F, 0x3C4D, {{"", 0, slots_with({})}}, 0, nullptr},
+    {"multi_fills_sixteen_slots_from_one_walk", Query::multi, 0x1A2F, 0x3C4D,
+     {{kComposite + "usb \"USB\\VID_1A20&PID_3C4D\"\n"
+                    "usb \"USB\\VID_1A2F&PID_3C4D\" repeat=300\n"
+                    "usb \"USB\\VID_1A30&PID_3C4D\"\n"
+                    "usb \"USB\\VID_1A25&PID_0000\"\n",
+       3, slots_with({{0x0, 1}, {0xB, 3}, {0xF, 255}})}},
+     306, nullptr},
+    {"unplugged_device_slot_reset", Query::multi, 0x1A2F, 0x3C4D,
+     {{"usb \"USB\\VID_1A2B&PID_3C4D\"\n", 1, slots_with({{0xB, 1}})},
+      {"usb \"USB\\VID_1A2C&PID_3C4D\"\n", 1, slots_with({{0xC, 1}})}},
+     1, nullptr},
+    {"data_without_terminator", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VID_1A2B&PID_3C4D\" bytes=42\n", 1, {}}}, 1, kBytes},
+    {"odd_length_data_ending_inside_ids", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VID_1A2B&PID_3C4D\" bytes=41\n", 0, {}}}, 1, kBytes},
+    {"unreadable_property_is_passed_over", Query::single, 0x1A2B, 0x3C4D,
+     {{kParent + "usb \"USB\\VID_1A2B&PID_3C4D\" property=13\n" + kParent, 2, {}}}, 3,
+     kProperty},
+};
+
+// Presents each stage, makes the query and checks its result and table.
+template <typename Present> void run_case(const PresenceCase &c, Present present)
+{
+    for (std::size_t i = 0; i < c.stages.size(); ++i) {
+        const Stage &stage = c.stages[i];
+        present(stage.description);
+        const Call call = c.query == Query::single ? count(c.vid, c.pid) : multi(c.vid, c.pid);
+        EXPECT_EQ(call.result, stage.result) << "stage " << i;
+        EXPECT_EQ(call.stack_delta, 0) << "export does not use cdecl";
+        for (std::size_t s = 0; s < stage.slots.size(); ++s)
+            EXPECT_EQ(table(static_cast<int>(s)).result, stage.slots[s])
+                << "stage " << i << ", slot " << s;
+    }
+}
+
+class OnStandIn : public testing::TestWithParam<PresenceCase> {};
+
+TEST_P(OnStandIn, Query)
+{
+    const PresenceCase &c = GetParam();
+    run_case(c, [](const std::string &description) { load(description); });
+    expect_one_walk(c.members);
+}
+
+INSTANTIATE_TEST_SUITE_P(Presence, OnStandIn, testing::ValuesIn(kCases), CaseName());
+
+// Wine's own setupapi lists the entries registered in this prefix; this run
+// loads no stand-in, and leaves nothing registered behind.
+class OnWineSetupapi : public testing::TestWithParam<PresenceCase> {
+protected:
+    void TearDown() override { unregister(); }
+};
+
+TEST_P(OnWineSetupapi, Query)
+{
+    const PresenceCase &c = GetParam();
+    if (c.standin_only != nullptr)
+        GTEST_SKIP() << c.standin_only;
+    run_case(c, [](const std::string &description) { register_entries(description); });
+    EXPECT_EQ(calls(), "") << "the stand-ins were loaded";
+}
+
+INSTANTIATE_TEST_SUITE_P(WineOwn, OnWineSetupapi, testing::ValuesIn(kCases), CaseName());
 
 TEST(Presence, ListCannotBeBuilt)
 {
@@ -103,7 +171,8 @@ TEST(Presence, ListCannotBeBuilt)
 TEST(Presence, AsksThePlatformAsDocumented)
 {
     load(kParent);
-    expect_one_walk(count(0x1A2B, 0x3C4D), 1);
+    EXPECT_EQ(count(0x1A2B, 0x3C4D).result, 1);
+    expect_one_walk(1);
     const std::string log = calls();
     EXPECT_NE(log.find("SetupDiGetClassDevsW(class=null, enumerator=\"USB\", parent="),
               std::string::npos)
@@ -112,23 +181,6 @@ TEST(Presence, AsksThePlatformAsDocumented)
     EXPECT_NE(log.find("cbSize=" + std::to_string(sizeof(SP_DEVINFO_DATA)) + ")"),
               std::string::npos);
     EXPECT_NE(log.find("property=1, size=259) -> TRUE"), std::string::npos);
-}
-
-TEST(Presence, MultiFillsSixteenSlotsFromOneWalk)
-{
-    load(kComposite + "usb \"USB\\VID_1A20&PID_3C4D\"\n"
-                      "usb \"USB\\VID_1A2F&PID_3C4D\" repeat=300\n"
-                      "usb \"USB\\VID_1A30&PID_3C4D\"\n"
-                      "usb \"USB\\VID_1A25&PID_0000\"\n");
-    const Call call = multi(0x1A2F, 0x3C4D);
-    EXPECT_EQ(call.result, 3);
-    expect_one_walk(call, 306);
-    int expected[16] = {};
-    expected[0x0] = 1;
-    expected[0xB] = 3;
-    expected[0xF] = 255;
-    for (int s = 0; s < 16; ++s)
-        EXPECT_EQ(table(s).result, expected[s]) << "slot " << s;
 }
 
 TEST(Presence, TableKeepsOnlyTheLatestMultiCall)

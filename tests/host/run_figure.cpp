@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -23,15 +24,34 @@ const char *wine_version()
     return get != nullptr ? get() : "not Wine";
 }
 
+const char *const kArch = sizeof(void *) == 8 ? "x86_64" : "i686";
+
+// The presence case table runs once per counterpart, as one suite each.
+void presence_figure(const testing::TestSuite &suite)
+{
+    const std::string name = suite.name();
+    const char *counterpart = name.find("OnWineSetupapi") != std::string::npos ? "Wine's own setupapi"
+                              : name.find("OnStandIn") != std::string::npos ? "the stand-in setupapi"
+                                                                            : nullptr;
+    if (counterpart == nullptr || suite.test_to_run_count() == 0)
+        return;
+    std::printf("figure: presence cases %s against %s: %d passed, %d failed, %d skipped "
+                "(only the stand-in can present them)\n",
+                kArch, counterpart, suite.successful_test_count(), suite.failed_test_count(),
+                suite.skipped_test_count());
+}
+
 class RunFigure : public testing::EmptyTestEventListener {
     void OnTestProgramEnd(const testing::UnitTest &run) override
     {
-        std::printf("figure: host tests %s against %s: %d cases, %d passed, %d failed "
-                    "(Wine %s, %s)\n",
-                    sizeof(void *) == 8 ? "x86_64" : "i686",
-                    env_or("TARNWICK_COUNTERPART", "an unnamed counterpart"),
+        for (int i = 0; i < run.total_test_suite_count(); ++i)
+            presence_figure(*run.GetTestSuite(i));
+        std::printf("figure: host tests %s against %s: %d cases, %d passed, %d failed, "
+                    "%d skipped (Wine %s, %s)\n",
+                    kArch, env_or("TARNWICK_COUNTERPART", "an unnamed counterpart"),
                     run.test_to_run_count(), run.successful_test_count(),
-                    run.failed_test_count(), wine_version(), env_or("TARNWICK_RUN", "native"));
+                    run.failed_test_count(), run.skipped_test_count(), wine_version(),
+                    env_or("TARNWICK_RUN", "native"));
         std::fflush(stdout);
     }
 };

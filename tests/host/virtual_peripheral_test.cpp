@@ -81,4 +81,58 @@ TEST(VirtualPeripheral, ReportsMidiHandleFaults)
     EXPECT_TRUE(port_bytes(0).empty());
 }
 
+// Registering for Wine's own setupapi refuses what only the stand-in can
+// present, and removing takes exactly what registering added: a device key
+// that was there before stays, with its own instance. It runs with the other
+// registry cases, in the one process that touches this prefix's registry.
+TEST(WineOwn, RegistryTakesOutExactlyWhatItPutIn)
+{
+    char error[512];
+    for (const char *only_standin : {"usb \"USB\\VID_1A2B&PID_3C4D\" bytes=41\n",
+                                     "usb \"USB\\VID_1A2B&PID_3C4D\" property=13\n",
+                                     "usb \"USB\\VID_1A2B&PID_3C4D\" vanish=1\n",
+                                     "port \"A\"\nclassdevs fail\n", "port \"A\"\nfail 3\n"}) {
+        EXPECT_EQ(vp_register(only_standin, error, sizeof error), -1) << only_standin;
+        EXPECT_NE(std::string(error).find("\n  line "), std::string::npos) << error;
+    }
+
+    const wchar_t usb[] = L"System\\CurrentControlSet\\Enum\\USB";
+    const std::wstring device = std::wstring(usb) + L"\\VID_1A2B&PID_3C4D";
+    HKEY existing = nullptr;
+    const bool usb_existed =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, usb, 0, KEY_READ, &existing) == ERROR_SUCCESS;
+    RegCloseKey(existing);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (device + L"\\EXISTING").c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &existing, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(existing);
+    const auto instances = [&] {
+        HKEY key = nullptr;
+        DWORD n = 0;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, device.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
+            RegCloseKey(key);
+        }
+        return n;
+    };
+    EXPECT_EQ(vp_register("usb \"USB\\VID_1A2B&PID_3C4D\" repeat=2\nusb \"USB\\VID_9999&PID_0001\"\n",
+                          error, sizeof error),
+              3)
+        << error;
+    EXPECT_EQ(instances(), 3u);
+    EXPECT_EQ(vp_unregister(error, sizeof error), 3) << error;
+    EXPECT_EQ(instances(), 1u) << "the instance that was there before stays";
+    EXPECT_EQ(vp_unregister(error, sizeof error), 0);
+    HKEY other = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            L"System\\CurrentControlSet\\Enum\\USB\\VID_9999&PID_0001", 0, KEY_READ,
+                            &other),
+              ERROR_FILE_NOT_FOUND)
+        << "a device key it made goes with its last instance";
+    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, device.c_str()), ERROR_SUCCESS);
+    if (!usb_existed)
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, usb);
+}
+
 } // namespace

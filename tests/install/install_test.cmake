@@ -31,7 +31,8 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 foreach(f bin/tarnwick.dll bin/tarnwick-cli.exe include/tarnwick.h lib/libtarnwick.dll.a
           lib/tarnwick.lib lib/tarnwick.def doc/README.md doc/api.md doc/examples/host.c
           virtual_peripheral/vperiph.dll virtual_peripheral/winmm.dll
-          virtual_peripheral/setupapi.dll virtual_peripheral/README.md)
+          virtual_peripheral/setupapi.dll virtual_peripheral/vperiph-registry.exe
+          virtual_peripheral/README.md)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()

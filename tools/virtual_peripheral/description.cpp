@@ -156,7 +156,10 @@ void append_multi_sz(std::vector<std::uint8_t> &out, const std::u16string &s)
 
 class LineParser {
 public:
-    LineParser(const std::vector<Token> &tokens, Description &d) : tokens_(tokens), d_(d) {}
+    LineParser(const std::vector<Token> &tokens, Description &d, int line)
+        : tokens_(tokens), d_(d), line_(line)
+    {
+    }
 
     bool parse(std::string &error)
     {
@@ -179,6 +182,11 @@ private:
     {
         error = message;
         return false;
+    }
+
+    void standin_only(const std::string &item)
+    {
+        d_.standin_only.push_back("line " + std::to_string(line_) + ": " + item);
     }
 
     bool status_option(const std::string &value, std::uint32_t &out, const std::string &key,
@@ -238,6 +246,8 @@ private:
                 std::uint32_t v = 0;
                 if (!status_option(value, v, key, error))
                     return false;
+                if (key != "repeat")
+                    standin_only(key + "=" + value);
                 if (key == "bytes") {
                     bytes = v;
                     bytes_given = true;
@@ -282,6 +292,7 @@ private:
         if (tokens_.size() < 2 || narrow(tokens_[1].text) != "fail")
             return fail(error, "classdevs takes 'fail [error=N]'");
         d_.classdevs_error = 13; // ERROR_INVALID_DATA
+        standin_only("classdevs fail");
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!split_option(tokens_[i], key, value) || key != "error")
@@ -298,6 +309,7 @@ private:
         if (tokens_.size() < 2 || !parse_number(narrow(tokens_[1].text), n) || n == 0)
             return fail(error, "fail takes a call number from 1");
         d_.fail_call = n;
+        standin_only("fail " + std::to_string(n));
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!split_option(tokens_[i], key, value) || key != "status")
@@ -313,6 +325,7 @@ private:
 
     const std::vector<Token> &tokens_;
     Description &d_;
+    int line_;
 };
 
 } // namespace
@@ -326,7 +339,7 @@ bool parse_description(const std::string &text, Description &out, std::string &e
         std::vector<Token> tokens;
         std::string message;
         if (!tokenize(line, tokens, message) ||
-            (!tokens.empty() && !LineParser(tokens, out).parse(message))) {
+            (!tokens.empty() && !LineParser(tokens, out, number).parse(message))) {
             error = "line " + std::to_string(number) + ": " + message;
             return false;
         }

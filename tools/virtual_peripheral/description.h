@@ -31,6 +31,9 @@ struct Description {
     unsigned fail_call = 0;            // 1-based platform call that fails (0: none)
     std::uint32_t fail_status = 0;     // 0: that function's usual failure
     bool fail_status_given = false;
+    // Items only the stand-in DLLs can present ("line 3: bytes=41"); a
+    // registry registration refuses a description that has any.
+    std::vector<std::string> standin_only;
 };
 
 // Parses a whole description. On failure returns false with a message that

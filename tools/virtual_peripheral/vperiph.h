@@ -61,6 +61,24 @@ VPERIPH_API void VPERIPH_CALL vp_get_counters(struct vp_counters *out);
 /* A readable summary: what each port received, the USB entries, the faults. */
 VPERIPH_API size_t VPERIPH_CALL vp_report(char *buffer, size_t size);
 
+/* Wine's own setupapi as the counterpart: the usb entries of a description
+ * become device instances in the registry of the Wine prefix this process
+ * runs in, under HKLM\System\CurrentControlSet\Enum\USB\<device>\<instance>
+ * with the values ClassGUID and HardwareID (the entry's hardware-ID data as
+ * REG_MULTI_SZ). The device key is named after the entry's first hardware ID
+ * without "USB\", the instance key "TARNWICK&<n>" after its place in the
+ * description; repeat=N makes N instances. Every key added is marked with the
+ * value TarnwickVirtualPeripheral. Replaces what an earlier registration
+ * added. Ports are ignored; items only the stand-ins can present (bytes=,
+ * property=, appear=, vanish=, classdevs fail, fail N) are refused.
+ * Returns the number of instances added, or -1 with the message in error. */
+VPERIPH_API int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size);
+
+/* Removes every instance key a registration added, and each key it created
+ * above them that is left empty, whichever process added them; keys it did
+ * not create stay. Returns the number of instances removed, or -1. */
+VPERIPH_API int VPERIPH_CALL vp_unregister(char *error, size_t error_size);
+
 #ifdef __cplusplus
 }
 #endif

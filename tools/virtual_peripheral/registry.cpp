@@ -1,0 +1,197 @@
+// The USB entries of a description as device instances in the registry of
+// the Wine prefix, where Wine's own setupapi lists them: the second
+// counterpart of the presence queries, which nobody here wrote. Every key
+// added carries a marker value, so that removing takes exactly those keys,
+// whichever process added them.
+#define _WIN32_WINNT 0x0601 // RegDeleteTreeW
+#define VPERIPH_BUILDING
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "description.h"
+#include "state.h"
+
+namespace vperiph {
+
+namespace {
+
+const wchar_t kUsbEnum[] = L"System\\CurrentControlSet\\Enum\\USB";
+const wchar_t kMarker[] = L"TarnwickVirtualPeripheral";
+// The class of USB host controllers and hubs; any class would be listed.
+const wchar_t kUsbClass[] = L"{36fc9e60-c465-11cf-8056-444553540000}";
+
+// Closes a registry key on every path.
+class Key {
+public:
+    Key() = default;
+    ~Key()
+    {
+        if (h != nullptr)
+            RegCloseKey(h);
+    }
+    Key(const Key &) = delete;
+    Key &operator=(const Key &) = delete;
+    HKEY h = nullptr;
+};
+
+bool marked(HKEY key)
+{
+    return RegQueryValueExW(key, kMarker, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Opens or creates a key; one created here is marked as ours.
+LONG create(HKEY parent, const std::wstring &name, Key &key)
+{
+    DWORD disposition = 0;
+    LONG r = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.h,
+                             &disposition);
+    if (r == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+        const DWORD one = 1;
+        r = RegSetValueExW(key.h, kMarker, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one),
+                           sizeof one);
+    }
+    return r;
+}
+
+std::vector<std::wstring> subkeys(HKEY key)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// The device key's name: the entry's first hardware ID without "USB\", as
+// Windows names a device after it; the instance key's name numbers the entry.
+std::wstring device_id(const UsbEntry &e)
+{
+    std::wstring first;
+    for (std::size_t i = 0; i + 1 < e.property.size(); i += 2) {
+        const auto c = static_cast<wchar_t>(e.property[i] | (e.property[i + 1] << 8));
+        if (c == 0)
+            break;
+        first += c == L'\\' ? L'#' : c;
+    }
+    if (first.size() >= 4 && CompareStringOrdinal(first.c_str(), 4, L"USB#", 4, TRUE) == CSTR_EQUAL)
+        first.erase(0, 4);
+    if (first.empty())
+        first = L"TARNWICK_VP";
+    return first.substr(0, 128);
+}
+
+// Removes every marked instance key, then every marked key left empty.
+// Returns the number of instances removed, or -1.
+int remove_marked(std::string &error)
+{
+    Key usb;
+    const LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUsbEnum, 0, KEY_ALL_ACCESS, &usb.h);
+    if (r == ERROR_FILE_NOT_FOUND)
+        return 0;
+    if (r != ERROR_SUCCESS) {
+        error = format("cannot open HKLM\\%ls: error %ld", kUsbEnum, r);
+        return -1;
+    }
+    int removed = 0;
+    for (const std::wstring &device_name : subkeys(usb.h)) {
+        Key device;
+        if (RegOpenKeyExW(usb.h, device_name.c_str(), 0, KEY_ALL_ACCESS, &device.h) !=
+            ERROR_SUCCESS)
+            continue;
+        for (const std::wstring &instance_name : subkeys(device.h)) {
+            bool ours = false;
+            {
+                Key instance;
+                ours = RegOpenKeyExW(device.h, instance_name.c_str(), 0, KEY_READ,
+                                     &instance.h) == ERROR_SUCCESS &&
+                       marked(instance.h);
+            }
+            // The whole tree: listing the instance may have written to it.
+            if (ours && RegDeleteTreeW(device.h, instance_name.c_str()) == ERROR_SUCCESS)
+                ++removed;
+        }
+        if (marked(device.h) && subkeys(device.h).empty())
+            RegDeleteKeyW(usb.h, device_name.c_str());
+    }
+    if (marked(usb.h) && subkeys(usb.h).empty()) {
+        RegCloseKey(usb.h);
+        usb.h = nullptr;
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUsbEnum);
+    }
+    return removed;
+}
+
+LONG add_entry(HKEY usb, const UsbEntry &e, std::size_t index)
+{
+    Key device, instance;
+    LONG r = create(usb, device_id(e), device);
+    if (r == ERROR_SUCCESS)
+        r = create(device.h, L"TARNWICK&" + std::to_wstring(index), instance);
+    if (r == ERROR_SUCCESS)
+        r = RegSetValueExW(instance.h, L"ClassGUID", 0, REG_SZ,
+                           reinterpret_cast<const BYTE *>(kUsbClass), sizeof kUsbClass);
+    if (r == ERROR_SUCCESS)
+        r = RegSetValueExW(instance.h, L"HardwareID", 0, REG_MULTI_SZ, e.property.data(),
+                           static_cast<DWORD>(e.property.size()));
+    return r;
+}
+
+} // namespace
+
+} // namespace vperiph
+
+using namespace vperiph;
+
+extern "C" {
+
+int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size)
+{
+    Description d;
+    std::string message;
+    if (description == nullptr || !parse_description(description, d, message)) {
+        copy_out(description == nullptr ? "no description" : message, error, error_size);
+        return -1;
+    }
+    if (!d.standin_only.empty()) {
+        message = "only the stand-in setupapi can present these; Wine's own lists what the "
+                  "registry holds:";
+        for (const std::string &item : d.standin_only)
+            message += "\n  " + item;
+        copy_out(message, error, error_size);
+        return -1;
+    }
+    if (remove_marked(message) < 0) {
+        copy_out(message, error, error_size);
+        return -1;
+    }
+    Key usb;
+    LONG r = create(HKEY_LOCAL_MACHINE, kUsbEnum, usb);
+    for (std::size_t i = 0; r == ERROR_SUCCESS && i < d.usb.size(); ++i)
+        r = add_entry(usb.h, d.usb[i], i);
+    if (r != ERROR_SUCCESS) {
+        copy_out(format("cannot write under HKLM\\%ls: error %ld", kUsbEnum, r), error,
+                 error_size);
+        std::string ignored;
+        remove_marked(ignored);
+        return -1;
+    }
+    copy_out("", error, error_size);
+    return static_cast<int>(d.usb.size());
+}
+
+int VPERIPH_CALL vp_unregister(char *error, size_t error_size)
+{
+    std::string message;
+    const int removed = remove_marked(message);
+    copy_out(message, error, error_size);
+    return removed;
+}
+
+} // extern "C"
