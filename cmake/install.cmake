@@ -1,21 +1,44 @@
 # What a host developer gets: bin/ (DLL, CLI), include/, lib/ (import
-# libraries, export list), the docs, and the virtual peripheral to try a host
-# without the hardware. CPack makes one ZIP per architecture.
+# libraries, export list, the CMake package and the pkg-config file), the
+# docs and license, and the virtual peripheral to try a host without the
+# hardware. CPack makes one ZIP per architecture, with its SHA-256 beside it.
+include(CMakePackageConfigHelpers)
+
 install(TARGETS tarnwick RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
-install(TARGETS tarnwick-cli RUNTIME DESTINATION bin)
-install(FILES ${CMAKE_BINARY_DIR}/include/tarnwick.h DESTINATION include)
-install(FILES ${TARNWICK_MSVC_LIB} src/library/tarnwick.def DESTINATION lib)
-install(FILES README.md docs/api.md DESTINATION doc)
+install(FILES ${PROJECT_BINARY_DIR}/include/tarnwick.h DESTINATION include)
+install(FILES src/library/tarnwick.def ${TARNWICK_MSVC_LIB} DESTINATION lib)
+install(FILES LICENSE README.md docs/api.md DESTINATION doc)
 install(FILES examples/host.c DESTINATION doc/examples)
-install(TARGETS vperiph RUNTIME DESTINATION virtual_peripheral ARCHIVE DESTINATION virtual_peripheral)
-install(TARGETS winmm_standin setupapi_standin vperiph-registry RUNTIME DESTINATION virtual_peripheral)
-install(FILES tools/virtual_peripheral/vperiph.h tools/virtual_peripheral/README.md
-              tools/virtual_peripheral/demo.vp
-        DESTINATION virtual_peripheral)
+
+# Found by find_package(tarnwick CONFIG) as tarnwick::tarnwick; relocatable,
+# and compatible within one major version and one pointer size.
+set(TARNWICK_HAS_MSVC_IMPORT_LIBRARY ${TARNWICK_MSVC_IMPORT_LIBRARY})
+configure_package_config_file(cmake/tarnwickConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/cmake-package/tarnwickConfig.cmake
+  INSTALL_DESTINATION lib/cmake/tarnwick)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake-package/tarnwickConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/cmake-package/tarnwickConfig.cmake
+              ${PROJECT_BINARY_DIR}/cmake-package/tarnwickConfigVersion.cmake
+        DESTINATION lib/cmake/tarnwick)
+configure_file(cmake/tarnwick.pc.in ${PROJECT_BINARY_DIR}/cmake-package/tarnwick.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/cmake-package/tarnwick.pc DESTINATION lib/pkgconfig)
+
+if(TARNWICK_BUILD_TOOLS)
+  install(TARGETS tarnwick-cli RUNTIME DESTINATION bin)
+  install(TARGETS vperiph RUNTIME DESTINATION virtual_peripheral
+          ARCHIVE DESTINATION virtual_peripheral)
+  install(TARGETS winmm_standin setupapi_standin vperiph-registry
+          RUNTIME DESTINATION virtual_peripheral)
+  install(FILES tools/virtual_peripheral/vperiph.h tools/virtual_peripheral/README.md
+                tools/virtual_peripheral/demo.vp
+          DESTINATION virtual_peripheral)
+endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tarnwick)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-${TARNWICK_ARCH})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
 include(CPack)

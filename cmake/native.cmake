@@ -15,16 +15,16 @@ if(TARNWICK_FUZZ)
     target_link_options(${target}_fuzz PRIVATE ${FUZZ_FLAGS})
     add_test(NAME fuzz_${target}
       COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${target}_fuzz> -DNAME=${target}
-              -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${target}
-              -DWORK=${CMAKE_BINARY_DIR}/corpus/${target} -DSECONDS=${TARNWICK_FUZZ_SECONDS}
-              -P ${CMAKE_SOURCE_DIR}/tests/fuzz/run_fuzzer.cmake)
+              -DSEEDS=${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${target}
+              -DWORK=${PROJECT_BINARY_DIR}/corpus/${target} -DSECONDS=${TARNWICK_FUZZ_SECONDS}
+              -P ${PROJECT_SOURCE_DIR}/tests/fuzz/run_fuzzer.cmake)
   endforeach()
   return()
 endif()
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(${GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${GOOGLETEST_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 add_executable(unit_tests
@@ -44,6 +44,6 @@ add_test(NAME static_analysis
   COMMAND ${CPPCHECK} --quiet --error-exitcode=1 --inline-suppr --std=c++17
           --enable=warning,style,performance,portability -D_WIN32
           --suppress=missingIncludeSystem --suppress=useStlAlgorithm
-          -I ${CMAKE_BINARY_DIR}/include -I ${CMAKE_SOURCE_DIR}/src/midi_command
-          -I ${CMAKE_SOURCE_DIR}/src/usb_presence -I ${CMAKE_SOURCE_DIR}/tools/virtual_peripheral
-          ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tools)
+          -I ${PROJECT_BINARY_DIR}/include -I ${PROJECT_SOURCE_DIR}/src/midi_command
+          -I ${PROJECT_SOURCE_DIR}/src/usb_presence -I ${PROJECT_SOURCE_DIR}/tools/virtual_peripheral
+          ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)

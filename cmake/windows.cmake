@@ -1,4 +1,5 @@
-# The shipped DLL, the virtual peripheral and the Windows test programs.
+# The shipped DLL, and (when they are on) the tools and the Windows test
+# programs.
 enable_language(RC)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -7,12 +8,19 @@ else()
   set(TARNWICK_ARCH i686)
 endif()
 
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
 
-# No runtime DLL may follow the library into a host's process.
-set(TARNWICK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+# No runtime DLL may follow the library into a host's process. These flags,
+# and the ones below, are for GCC-like compilers only.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT MSVC)
+  set(TARNWICK_GCC_LIKE ON)
+  set(TARNWICK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+else()
+  set(TARNWICK_GCC_LIKE OFF)
+  set(TARNWICK_STATIC_RUNTIME "")
+endif()
 
 add_library(tarnwick_core STATIC
   ${TARNWICK_PURE_SOURCES}
@@ -22,23 +30,36 @@ add_library(tarnwick_core STATIC
   src/usb_presence/setupapi_walk.cpp)
 target_include_directories(tarnwick_core PUBLIC ${TARNWICK_INCLUDES})
 target_compile_definitions(tarnwick_core PUBLIC TARNWICK_BUILDING UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
-target_compile_options(tarnwick_core PRIVATE ${TARNWICK_WARNINGS} -fno-exceptions -fno-rtti -Os)
+target_compile_options(tarnwick_core PRIVATE ${TARNWICK_WARNINGS}
+  $<$<BOOL:${TARNWICK_GCC_LIKE}>:-fno-exceptions -fno-rtti -Os>)
 target_link_libraries(tarnwick_core PUBLIC winmm setupapi)
 
-configure_file(src/library/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+configure_file(src/library/version.rc.in ${PROJECT_BINARY_DIR}/version.rc @ONLY)
 add_library(tarnwick SHARED
   src/library/dll_main.cpp
   src/library/tarnwick.def
-  ${CMAKE_BINARY_DIR}/version.rc)
+  ${PROJECT_BINARY_DIR}/version.rc)
 set_target_properties(tarnwick PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
-target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS} -fno-exceptions -fno-rtti)
+target_include_directories(tarnwick INTERFACE
+  $<BUILD_INTERFACE:${PROJECT_BINARY_DIR}/include> $<INSTALL_INTERFACE:include>)
+target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS}
+  $<$<BOOL:${TARNWICK_GCC_LIKE}>:-fno-exceptions -fno-rtti>)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
-target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME} -s -Wl,--enable-stdcall-fixup)
+target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME} $<$<BOOL:${TARNWICK_GCC_LIKE}>:-s>)
+# The name a project that adds this one with add_subdirectory links to, as
+# it would the installed package's.
+add_library(tarnwick::tarnwick ALIAS tarnwick)
 
-include(cmake/wine.cmake)
-add_subdirectory(tools)
-add_subdirectory(tests)
-add_subdirectory(bench)
+if(TARNWICK_BUILD_TESTS)
+  include(cmake/wine.cmake)
+endif()
+if(TARNWICK_BUILD_TOOLS)
+  add_subdirectory(tools)
+endif()
+if(TARNWICK_BUILD_TESTS)
+  add_subdirectory(tests)
+  add_subdirectory(bench)
+endif()
 
 # Other build trees (the native unit tests) join this tree's test run, so one
 # ctest reports everything.
@@ -48,23 +69,27 @@ if(TARNWICK_EXTRA_TEST_DIRS)
   foreach(dir ${TARNWICK_EXTRA_TEST_DIRS})
     string(APPEND extra "subdirs(\"${dir}\")\n")
   endforeach()
-  file(WRITE ${CMAKE_BINARY_DIR}/extra_tests.cmake "${extra}")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/extra_tests.cmake)
+  file(WRITE ${PROJECT_BINARY_DIR}/extra_tests.cmake "${extra}")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${PROJECT_BINARY_DIR}/extra_tests.cmake)
 endif()
 
 # Import library for MSVC's linker, from the same export list.
-find_program(LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
-if(TARNWICK_ARCH STREQUAL "x86_64")
-  set(dlltool_machine i386:x86-64)
-else()
-  set(dlltool_machine i386)
+if(TARNWICK_MSVC_IMPORT_LIBRARY)
+  find_program(LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+  if(TARNWICK_ARCH STREQUAL "x86_64")
+    set(dlltool_machine i386:x86-64)
+  else()
+    set(dlltool_machine i386)
+  endif()
+  set(TARNWICK_MSVC_LIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/tarnwick.lib)
+  add_custom_command(OUTPUT ${TARNWICK_MSVC_LIB}
+    COMMAND ${LLVM_DLLTOOL} -m ${dlltool_machine} -D tarnwick.dll
+            -d ${PROJECT_SOURCE_DIR}/src/library/tarnwick.def -l ${TARNWICK_MSVC_LIB}
+    DEPENDS ${PROJECT_SOURCE_DIR}/src/library/tarnwick.def
+    COMMENT "MSVC import library tarnwick.lib")
+  add_custom_target(tarnwick_msvc_lib ALL DEPENDS ${TARNWICK_MSVC_LIB})
 endif()
-set(TARNWICK_MSVC_LIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/tarnwick.lib)
-add_custom_command(OUTPUT ${TARNWICK_MSVC_LIB}
-  COMMAND ${LLVM_DLLTOOL} -m ${dlltool_machine} -D tarnwick.dll
-          -d ${CMAKE_SOURCE_DIR}/src/library/tarnwick.def -l ${TARNWICK_MSVC_LIB}
-  DEPENDS ${CMAKE_SOURCE_DIR}/src/library/tarnwick.def
-  COMMENT "MSVC import library tarnwick.lib")
-add_custom_target(tarnwick_msvc_lib ALL DEPENDS ${TARNWICK_MSVC_LIB})
 
-include(cmake/install.cmake)
+if(TARNWICK_INSTALL)
+  include(cmake/install.cmake)
+endif()

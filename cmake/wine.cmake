@@ -7,7 +7,7 @@ else()
   set(loader_name wine)
 endif()
 find_program(TARNWICK_WINE_LOADER ${loader_name} PATHS /usr/lib/wine NO_DEFAULT_PATH REQUIRED)
-set(TARNWICK_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH
+set(TARNWICK_WINEPREFIX ${PROJECT_BINARY_DIR}/wine-prefix CACHE PATH
     "Wine prefix of this architecture's test runs")
 # Where the kernel refuses 32-bit executables they run under qemu-i386, and
 # every Wine process start costs many times what it does natively: the tests

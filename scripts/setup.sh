@@ -9,7 +9,7 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # Each architecture has its own prefix and loader; no ambient prefix applies.
 unset WINEPREFIX WINEARCH WINELOADER
 
-tw_packages=(g++ cmake ninja-build googletest nlohmann-json3-dev clang llvm lld cppcheck
+tw_packages=(g++ cmake ninja-build pkg-config googletest nlohmann-json3-dev clang llvm lld cppcheck
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
              wine64 wine32:i386)
 

@@ -2,6 +2,8 @@
 // device lists the library itself sees.
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "args.h"
 #include "cli.h"
 

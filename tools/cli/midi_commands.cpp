@@ -2,6 +2,8 @@
 // ports as the library's own walk sees them.
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "args.h"
 #include "cli.h"
 #include "midi_ports.h"
