@@ -36,9 +36,14 @@ tw_i386_runs() {
     "$probe" 2>/dev/null
 }
 
-# The enabled binfmt_misc entry that takes i386 executables, if any.
+# The enabled binfmt_misc entry that takes i386 executables, if any. A
+# handler acts whether or not binfmt_misc is mounted here, so it is mounted
+# to look (root only; that registers nothing).
 tw_i386_handler() {
     local entry
+    if [ ! -e "$tw_binfmt/status" ] && [ "$(id -u)" -eq 0 ]; then
+        mount -t binfmt_misc binfmt_misc "$tw_binfmt" 2>/dev/null || true
+    fi
     for entry in "$tw_binfmt"/*; do
         [ -f "$entry" ] && [ "$(head -n1 "$entry" 2>/dev/null)" = enabled ] &&
             grep -q '^magic 7f454c4601010100000000000000000002000300$' "$entry" &&
