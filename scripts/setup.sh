@@ -113,16 +113,26 @@ tw_run_figures() {
 
 # ---- packages --------------------------------------------------------------
 
-# tw_apt_install [apt-get install args...]: as root. A mirror caught mid-sync
-# serves index files that disagree for a while; try again rather than fail
-# the first time.
+# tw_apt_install [apt-get install args...]: as root. A mirror caught
+# mid-sync serves index files that disagree with their release file; apt
+# then drops that index, and where it is a foreign architecture's security
+# index, i386 packages no longer match their amd64 halves. The release's own
+# suite has both at one version, so that is tried next; then all again after
+# a pause.
 tw_apt_install() {
-    local attempt
-    for attempt in 1 2 3 4; do
-        tw_as_root apt-get update -q
+    local attempt codename=""
+    # shellcheck disable=SC1091
+    codename="$(. /etc/os-release && [ "${ID:-}" = debian ] && echo "${VERSION_CODENAME:-}")" || true
+    for attempt in 1 2 3; do
+        tw_as_root apt-get update -q || echo "apt-get update reported errors; going on"
         DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q \
             --no-install-recommends "$@" && return 0
-        [ "$attempt" -eq 4 ] && tw_fail "could not install: $*"
+        if [ -n "$codename" ] && [[ " $* " != *" -t "* ]]; then
+            echo "apt-get failed; trying the packages of $codename itself"
+            DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q \
+                --no-install-recommends -t "$codename" "$@" && return 0
+        fi
+        [ "$attempt" -eq 3 ] && tw_fail "could not install: $*"
         echo "apt-get failed; trying again in 60 s"
         sleep 60
     done
