@@ -11,16 +11,7 @@ string(REPLACE "|" ";" WINE "${WINE}")
 set(work ${BUILD_DIR}/consumers-test)
 file(REMOVE_RECURSE ${work})
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
-  endif()
-  string(REPLACE "\r\n" "\n" out "${out}")
-  string(STRIP "${out}" stripped)
-  set(out "${out}" PARENT_SCOPE)
-  set(stripped "${stripped}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 # Installed in one place, used from another: nothing may point back.
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${work}/installed)
@@ -41,9 +32,8 @@ function(run_on_peripheral exe what)
   file(COPY ${standins} DESTINATION ${dir})
   run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
       TARNWICK_VP_FILE=${kit}/virtual_peripheral/demo.vp ${WINE} ${exe})
-  if(NOT out MATCHES "entries of 1A2B:3C4D: 2\nVIDs found in 1A20-1A2F: 1\nentries of 1A2B in that scan: 2\nAB\ndirect command: 0\n")
-    message(FATAL_ERROR "${what} on the virtual peripheral:\n${out}")
-  endif()
+  expect("${out}" "entries of 1A2B:3C4D: 2\nVIDs found in 1A20-1A2F: 1\nentries of 1A2B in that scan: 2\nAB\ndirect command: 0\n"
+         "${what} on the virtual peripheral")
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 

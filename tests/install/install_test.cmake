@@ -10,22 +10,7 @@ string(REPLACE "|" ";" WINE "${WINE}")
 set(prefix ${BUILD_DIR}/install-test)
 file(REMOVE_RECURSE ${prefix})
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
-  endif()
-  # The hosts print in text mode (CR LF); the library's own line is exactly
-  # "AB\r\n", so after this it reads "AB\n" and a doubled CR would show.
-  string(REPLACE "\r\n" "\n" out "${out}")
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
-
-function(expect text pattern what)
-  if(NOT text MATCHES "${pattern}")
-    message(FATAL_ERROR "${what}: expected /${pattern}/ in:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 foreach(f bin/tarnwick.dll bin/tarnwick-cli.exe include/tarnwick.h lib/libtarnwick.dll.a
