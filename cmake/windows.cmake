@@ -12,13 +12,10 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
 
-# No runtime DLL may follow the library into a host's process. These flags,
-# and the ones below, are for GCC-like compilers only.
-if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT MSVC)
-  set(TARNWICK_GCC_LIKE ON)
+# No runtime DLL may follow the library into a host's process.
+if(TARNWICK_GCC_LIKE)
   set(TARNWICK_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 else()
-  set(TARNWICK_GCC_LIKE OFF)
   set(TARNWICK_STATIC_RUNTIME "")
 endif()
 

@@ -113,6 +113,12 @@ tw_run_figures() {
 
 # ---- packages --------------------------------------------------------------
 
+# The release's codename on Debian (bookworm), else nothing.
+tw_debian_codename() {
+    # shellcheck disable=SC1091
+    (. /etc/os-release && [ "${ID:-}" = debian ] && echo "${VERSION_CODENAME:-}") || true
+}
+
 # tw_apt_install [apt-get install args...]: as root. A mirror caught
 # mid-sync serves index files that disagree with their release file; apt
 # then drops that index, and where it is a foreign architecture's security
@@ -120,9 +126,8 @@ tw_run_figures() {
 # suite has both at one version, so that is tried next; then all again after
 # a pause.
 tw_apt_install() {
-    local attempt codename=""
-    # shellcheck disable=SC1091
-    codename="$(. /etc/os-release && [ "${ID:-}" = debian ] && echo "${VERSION_CODENAME:-}")" || true
+    local attempt codename
+    codename="$(tw_debian_codename)"
     for attempt in 1 2 3; do
         tw_as_root apt-get update -q || echo "apt-get update reported errors; going on"
         DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q \
@@ -151,11 +156,9 @@ tw_qemu_recent() {
 
 tw_install_qemu() {
     tw_qemu_recent && return 0
-    local id="" codename="" suite="" list=/etc/apt/sources.list.d/tarnwick-backports.list
-    # shellcheck disable=SC1091
-    . /etc/os-release
-    id="${ID:-}" codename="${VERSION_CODENAME:-}"
-    if [ "$id" = debian ] && [ -n "$codename" ]; then
+    local codename suite="" list=/etc/apt/sources.list.d/tarnwick-backports.list
+    codename="$(tw_debian_codename)"
+    if [ -n "$codename" ]; then
         tw_as_root apt-get update -q >/dev/null 2>&1 || true
         local candidate
         candidate="$(apt-cache policy qemu-user | awk '/Candidate:/ {print $2}')"

@@ -47,14 +47,9 @@ foreach(host ${hosts_on_wine_own})
 endforeach()
 
 # The shipped virtual peripheral beside the host, describing the demo device.
-file(GLOB standins ${prefix}/virtual_peripheral/*.dll)
-file(COPY ${standins} DESTINATION ${prefix}/bin)
 foreach(host ${hosts_on_peripheral})
-  run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
-      TARNWICK_VP_FILE=${prefix}/virtual_peripheral/demo.vp ${WINE} ${prefix}/bin/${host}.exe)
-  expect("${out}" "entries of 1A2B:3C4D: 2\nVIDs found in 1A20-1A2F: 1\nentries of 1A2B in that scan: 2\n"
-         "${host} on the virtual peripheral")
-  expect("${out}" "\nAB\ndirect command: 0\n" "${host} on the virtual peripheral")
+  run_on_peripheral(${prefix} ${prefix}/bin/${host}.exe)
+  expect("${out}" "${DEMO_HOST_OUTPUT}" "${host} on the virtual peripheral")
 endforeach()
 
 # tarnwick-cli from a folder whose path is longer than MAX_PATH still finds
@@ -66,11 +61,8 @@ if(NOT FEW_RUNS)
     string(APPEND deep "/a-folder-name-long-enough-to-matter")
     string(LENGTH "${deep}" length)
   endwhile()
-  file(GLOB tool_files ${prefix}/bin/*.dll ${prefix}/bin/tarnwick-cli.exe)
-  file(COPY ${tool_files} DESTINATION ${deep})
-  run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
-      TARNWICK_VP_FILE=${prefix}/virtual_peripheral/demo.vp ${WINE} ${deep}/tarnwick-cli.exe
-      count 1A2B 3C4D)
+  file(COPY ${prefix}/bin/tarnwick.dll ${prefix}/bin/tarnwick-cli.exe DESTINATION ${deep})
+  run_on_peripheral(${prefix} ${deep}/tarnwick-cli.exe count 1A2B 3C4D)
   expect("${out}" "^VID 1A2B PID 3C4D: 2 entries\n$" "tarnwick-cli in a folder past MAX_PATH")
   file(REMOVE_RECURSE ${prefix}/deep)
   set(deep_runs 1)

@@ -23,11 +23,8 @@ file(GLOB built RELATIVE ${WORK}/bin ${WORK}/bin/*)
 if(NOT built STREQUAL "tarnwick.dll")
   message(FATAL_ERROR "the library-only build made ${built}, not tarnwick.dll alone")
 endif()
-file(STRINGS ${WORK}/CMakeCache.txt looked_for
-     REGEX "^(GTest|GOOGLETEST|TARNWICK_WINE|LLVM_DLLTOOL|NLOHMANN|CPPCHECK|CLANG)[A-Za-z_]*:")
-if(looked_for)
-  message(FATAL_ERROR "the library-only configure looked for: ${looked_for}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
+expect_library_only(${WORK}/CMakeCache.txt "the library-only configure with ${LABEL}")
 execute_process(COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OBJDUMP} -DDLL=${WORK}/bin/tarnwick.dll
                         -DARCH=${ARCH} "-DLABEL=${LABEL}"
                         -P ${CMAKE_CURRENT_LIST_DIR}/module_test.cmake

@@ -20,3 +20,27 @@ function(expect text pattern what)
     message(FATAL_ERROR "${what}: expected /${pattern}/ in:\n${text}")
   endif()
 endfunction()
+
+# What the sample host prints against the virtual peripheral's demo device.
+set(DEMO_HOST_OUTPUT "entries of 1A2B:3C4D: 2\nVIDs found in 1A20-1A2F: 1\nentries of 1A2B in that scan: 2\nAB\ndirect command: 0\n")
+
+# Runs a program of the kit at KIT against the virtual peripheral: the
+# stand-ins copied beside it, describing the demo device. WINE runs it.
+function(run_on_peripheral kit exe)
+  get_filename_component(dir ${exe} DIRECTORY)
+  file(GLOB standins ${kit}/virtual_peripheral/*.dll)
+  file(COPY ${standins} DESTINATION ${dir})
+  run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
+      TARNWICK_VP_FILE=${kit}/virtual_peripheral/demo.vp ${WINE} ${exe} ${ARGN})
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+# A build that wants only the library must not have looked for what the
+# tests and tools need.
+function(expect_library_only cache what)
+  file(STRINGS ${cache} looked_for
+       REGEX "^(GTest|GOOGLETEST|TARNWICK_WINE|LLVM_DLLTOOL|NLOHMANN|PKG_CONFIG|CPPCHECK|CLANG)[A-Za-z_]*:")
+  if(looked_for)
+    message(FATAL_ERROR "${what} looked for: ${looked_for}")
+  endif()
+endfunction()

@@ -51,9 +51,9 @@ public:
     // False, with a message printed, when the DLL cannot be found, loaded or
     // lacks an export.
     bool load();
-    // The loaded DLL's path and its file version from its version resource
-    // ("1.0.0.0"; empty when it has none).
-    std::wstring path() const;
+    // The loaded DLL's path (UTF-8) and its file version from its version
+    // resource ("1.0.0.0"; empty when it has none).
+    std::string path() const;
     std::string file_version() const;
 
     tarnwick_compare_usb_device_id_mathing_fn count = nullptr;
@@ -64,13 +64,6 @@ public:
 private:
     HMODULE module_ = nullptr;
 };
-
-// The full path of a module of this process (nullptr: the tool itself),
-// however long; empty when it cannot be read.
-std::wstring module_path(HMODULE module);
-
-// UTF-16 to UTF-8, for printing paths.
-std::string utf8(const std::wstring &text);
 
 int run_count(const Options &o, Library &lib);
 int run_scan(const Options &o, Library &lib);

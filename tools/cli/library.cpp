@@ -4,6 +4,10 @@
 
 namespace cli {
 
+namespace {
+
+// The full path of a module of this process (nullptr: the tool itself),
+// however long; empty when it cannot be read.
 std::wstring module_path(HMODULE module)
 {
     // An install path may be longer than MAX_PATH; a cut one would name
@@ -34,8 +38,6 @@ std::string utf8(const std::wstring &text)
                         nullptr, nullptr);
     return out;
 }
-
-namespace {
 
 // The detour through void(*)() tells the compiler the type change is meant.
 template <typename F> F export_of(HMODULE module, const char *name)
@@ -75,11 +77,11 @@ bool Library::load()
     return true;
 }
 
-std::wstring Library::path() const { return module_path(module_); }
+std::string Library::path() const { return utf8(module_path(module_)); }
 
 std::string Library::file_version() const
 {
-    const std::wstring file = path();
+    const std::wstring file = module_path(module_);
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
     if (size == 0)

@@ -52,7 +52,7 @@ int run_version(const Options &o, Library &lib)
     if (!o.args.empty())
         return bad("--version takes no arguments");
     const bool loaded = lib.load();
-    const std::string path = loaded ? utf8(lib.path()) : "";
+    const std::string path = loaded ? lib.path() : "";
     const std::string version = loaded ? lib.file_version() : "";
     if (o.json) {
         print_json({{"command", "version"},
