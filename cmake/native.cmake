@@ -8,14 +8,24 @@ if(TARNWICK_FUZZ)
   # Coverage-guided fuzzing with libFuzzer; the seed corpus is kept in the
   # repository and only read.
   set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -g)
-  foreach(target hardware_id key_message)
-    add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp ${TARNWICK_PURE_SOURCES})
-    target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES})
+  set(VP_DIR ${PROJECT_SOURCE_DIR}/tools/virtual_peripheral)
+  set(hardware_id_fuzz_sources ${TARNWICK_PURE_SOURCES})
+  set(key_message_fuzz_sources ${TARNWICK_PURE_SOURCES})
+  set(description_fuzz_sources ${VP_DIR}/description.cpp)
+  # The description's seeds are the examples people read: the code blocks of
+  # the virtual peripheral's README and the demo's description.
+  set(description_seed_texts ${VP_DIR}/README.md ${VP_DIR}/demo.vp)
+  foreach(target hardware_id key_message description)
+    add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp ${${target}_fuzz_sources})
+    target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES} ${VP_DIR})
+    # An index past a string's end aborts rather than reading its terminator.
+    target_compile_definitions(${target}_fuzz PRIVATE _GLIBCXX_ASSERTIONS)
     target_compile_options(${target}_fuzz PRIVATE ${TARNWICK_WARNINGS} ${FUZZ_FLAGS})
     target_link_options(${target}_fuzz PRIVATE ${FUZZ_FLAGS})
+    string(REPLACE ";" "|" seed_texts "${${target}_seed_texts}")
     add_test(NAME fuzz_${target}
       COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${target}_fuzz> -DNAME=${target}
-              -DSEEDS=${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${target}
+              -DSEEDS=${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${target} "-DSEED_TEXTS=${seed_texts}"
               -DWORK=${PROJECT_BINARY_DIR}/corpus/${target} -DSECONDS=${TARNWICK_FUZZ_SECONDS}
               -P ${PROJECT_SOURCE_DIR}/tests/fuzz/run_fuzzer.cmake)
   endforeach()

@@ -14,6 +14,9 @@ using namespace host;
 
 namespace {
 
+// The first port handle value the stand-in hands out.
+constexpr std::uintptr_t kFirstStandinHandle = 0x4D100001;
+
 template <typename F> F standin(const char *name)
 {
     return reinterpret_cast<F>(
@@ -79,6 +82,67 @@ TEST(VirtualPeripheral, ReportsMidiHandleFaults)
     EXPECT_NE(faults().find("midiOutClose on closed handle"), std::string::npos);
     EXPECT_EQ(faults().find("never closed"), std::string::npos);
     EXPECT_TRUE(port_bytes(0).empty());
+}
+
+// A host that polls for hours: every part of the record keeps a bounded
+// number of items (the latest calls and messages, the first faults) and
+// counts the rest, and released handles are still told from unknown ones.
+TEST(VirtualPeripheral, RecordStaysBoundedOverLongRuns)
+{
+    const auto ports = standin<decltype(&midiOutGetNumDevs)>("midiOutGetNumDevs");
+    const auto open = standin<decltype(&midiOutOpen)>("midiOutOpen");
+    const auto send = standin<decltype(&midiOutShortMsg)>("midiOutShortMsg");
+    const auto close = standin<decltype(&midiOutClose)>("midiOutClose");
+    load("port \"A\"\n");
+
+    const unsigned messages = VP_KEPT_MESSAGES + 7;
+    for (unsigned i = 0; i < messages; ++i) {
+        HMIDIOUT handle = nullptr;
+        ASSERT_EQ(open(&handle, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+        send(handle, 0x90 | ((i & 0x7F) << 8) | (((i >> 7) & 0x7F) << 16));
+        close(handle);
+    }
+    for (unsigned i = 0; i < VP_KEPT_CALLS; ++i)
+        ports();
+    const unsigned made = messages * 3 + VP_KEPT_CALLS;
+    EXPECT_EQ(counters().calls, made);
+
+    const std::string log = calls();
+    EXPECT_EQ(log.rfind("(" + std::to_string(made - VP_KEPT_CALLS) + " earlier calls not kept)\n", 0),
+              0u);
+    EXPECT_EQ(count_lines(log, "midiOutGetNumDevs()"), static_cast<unsigned>(VP_KEPT_CALLS));
+
+    unsigned kept = 0;
+    EXPECT_EQ(vp_port_messages(0, &kept), messages);
+    EXPECT_EQ(kept, static_cast<unsigned>(VP_KEPT_MESSAGES));
+    const std::vector<std::uint8_t> received = port_bytes(0);
+    ASSERT_EQ(received.size(), 3u * VP_KEPT_MESSAGES);
+    const unsigned first_kept = messages - VP_KEPT_MESSAGES, last = messages - 1;
+    EXPECT_EQ(received[1], first_kept & 0x7F) << "the latest messages are the ones kept";
+    EXPECT_EQ(received[2], (first_kept >> 7) & 0x7F);
+    EXPECT_EQ(received[received.size() - 2], last & 0x7F);
+
+    for (unsigned i = 0; i < VP_KEPT_FAULTS + 5; ++i)
+        close(reinterpret_cast<HMIDIOUT>(static_cast<std::uintptr_t>(kFirstStandinHandle)));
+    close(reinterpret_cast<HMIDIOUT>(static_cast<std::uintptr_t>(0x1234)));
+    const std::string f = faults();
+    EXPECT_EQ(count_lines(f, "fault: midiOutClose on closed handle"),
+              static_cast<unsigned>(VP_KEPT_FAULTS));
+    EXPECT_NE(f.find("fault: 6 later fault(s) not kept"), std::string::npos) << f.substr(0, 300);
+    EXPECT_EQ(counters().faults, VP_KEPT_FAULTS + 6u);
+
+    char report[4096];
+    vp_report(report, sizeof report);
+    EXPECT_NE(std::string(report).find("port 0 \"A\": " + std::to_string(messages) +
+                                       " messages, the latest 25: 90 "),
+              std::string::npos)
+        << report;
+    EXPECT_NE(std::string(report).find("call log: the latest 10000 of "), std::string::npos);
+
+    // A fresh description takes the unknown handle for what it is.
+    load("port \"A\"\n");
+    close(reinterpret_cast<HMIDIOUT>(static_cast<std::uintptr_t>(0x1234)));
+    EXPECT_NE(faults().find("midiOutClose on unknown handle"), std::string::npos);
 }
 
 // Registering for Wine's own setupapi refuses what only the stand-in can

@@ -11,7 +11,7 @@ TEST(Description, ReadsPortsEntriesAndFailures)
     std::string error;
     ASSERT_TRUE(parse_description("# two ports\n"
                                   "port \"Peripheral \\\"A\\\"\" send=67 tail=zero\n"
-                                  "port \"\\u00c9t\\x80\" open=0x4\n"
+                                  "port \"\\u00c9t\\x80\" open=0x4 caps=010\n"
                                   "usb \"USB\\VID_1A2B\" \"X\" repeat=2 appear=1\n"
                                   "usb-hex 5500 53 bytes=3 property=13\n"
                                   "classdevs fail error=8\n"
@@ -24,6 +24,7 @@ TEST(Description, ReadsPortsEntriesAndFailures)
     EXPECT_EQ(d.ports[0].tail, vperiph::NameTail::zero);
     EXPECT_EQ(d.ports[1].name, u"\u00c9t\u0080");
     EXPECT_EQ(d.ports[1].open, 4u);
+    EXPECT_EQ(d.ports[1].caps, 10u) << "a leading zero is not octal";
     ASSERT_EQ(d.usb.size(), 3u);
     // Backslashes other than escapes stand for themselves; each string ends in
     // a terminator and the list in one more.
@@ -48,6 +49,14 @@ TEST(Description, NamesTheBadLine)
         {"usb-hex 5\n", "line 1: usb-hex takes pairs"},
         {"fail 0\n", "line 1: fail takes a call number"},
         {"speaker on\n", "line 1: unknown keyword 'speaker'"},
+        // Numbers are decimal or 0x hex in 32 bits: no sign, no wrap.
+        {"port \"A\" send=-1\n", "line 1: bad number for send: '-1'"},
+        {"port \"A\" send=4294967296\n", "line 1: bad number for send"},
+        {"port \"A\" send=0x\n", "line 1: bad number for send"},
+        // Sizes that would take the host's memory.
+        {"usb \"A\" bytes=65537\n", "line 1: bytes is at most 65536"},
+        {"usb \"A\" repeat=60000\nusb \"B\" repeat=40001\n",
+         "line 2: more than 100000 USB entries in all"},
     };
     for (const auto &c : cases) {
         Description d;

@@ -4,14 +4,21 @@
 
 using namespace vperiph;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
         InitializeCriticalSection(&g_lock);
         g_state = new State();
-    } else if (reason == DLL_PROCESS_DETACH && reserved != nullptr) {
-        // The process is ending: report what the peripheral saw.
+    } else if (reason == DLL_PROCESS_DETACH) {
+        // The process is ending (or, had pinning failed, the host let go of
+        // the library): report what the peripheral saw.
         write_report_at_exit();
+        if (reserved == nullptr) {
+            delete g_state;
+            g_state = nullptr;
+            DeleteCriticalSection(&g_lock);
+        }
     }
     return TRUE;
 }
@@ -27,7 +34,8 @@ int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size
         return -1;
     }
     EnterCriticalSection(&g_lock);
-    reset(*g_state, std::move(d));
+    pin_until_exit();
+    reset(*g_state, std::move(d), "given by vp_load");
     LeaveCriticalSection(&g_lock);
     copy_out("", error, error_size);
     return 0;
@@ -36,8 +44,8 @@ int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size
 void VPERIPH_CALL vp_clear(void)
 {
     Session session;
-    Description d = session.s().d;
-    reset(session.s(), std::move(d));
+    State &s = session.s();
+    reset(s, Description(s.d), std::string(s.source), std::string(s.problem));
 }
 
 } // extern "C"

@@ -1,11 +1,16 @@
 #include "description.h"
 
-#include <cstdlib>
 #include <sstream>
 
 namespace vperiph {
 
 namespace {
+
+// A description is written by hand; repeat= makes many entries from one line,
+// and so many lines could ask for more than any host needs.
+constexpr std::size_t kMostUsbEntries = 100000;
+// bytes= past the data pads it with zeros: up to a size a property can have.
+constexpr std::uint32_t kLargestProperty = 65536;
 
 struct Token {
     bool quoted;
@@ -118,14 +123,23 @@ std::string narrow(const std::u16string &s)
     return out;
 }
 
+// Decimal, or hexadecimal after "0x", within 32 bits: no sign, and no octal
+// reading of a leading zero.
 bool parse_number(const std::string &s, std::uint32_t &value)
 {
-    if (s.empty())
+    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    const std::size_t start = hex ? 2 : 0;
+    if (s.size() <= start)
         return false;
-    char *end = nullptr;
-    const unsigned long v = std::strtoul(s.c_str(), &end, 0);
-    if (*end != '\0')
-        return false;
+    std::uint64_t v = 0;
+    for (std::size_t i = start; i < s.size(); ++i) {
+        const int digit = hex ? hex_value(s[i]) : (s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : -1);
+        if (digit < 0)
+            return false;
+        v = v * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+        if (v > 0xFFFFFFFFu)
+            return false;
+    }
     value = static_cast<std::uint32_t>(v);
     return true;
 }
@@ -279,10 +293,12 @@ private:
         }
         if (!hex)
             e.property.push_back(0), e.property.push_back(0); // the list's closing terminator
+        if (bytes_given && bytes > kLargestProperty)
+            return fail(error, "bytes is at most 65536");
         if (bytes_given)
             e.property.resize(bytes, 0);
-        if (repeat > 100000)
-            return fail(error, "repeat is at most 100000");
+        if (repeat > kMostUsbEntries - d_.usb.size())
+            return fail(error, "more than 100000 USB entries in all");
         d_.usb.insert(d_.usb.end(), repeat, e);
         return true;
     }

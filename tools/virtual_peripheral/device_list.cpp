@@ -13,18 +13,20 @@ namespace vperiph {
 
 namespace {
 
+bool was_issued(const State &s, HDEVINFO set)
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(set);
+    return value >= kFirstSet && value < s.next_set;
+}
+
 DeviceSet *live_set(Session &session, HDEVINFO set, const char *function)
 {
     auto it = session.s().sets.find(reinterpret_cast<std::uintptr_t>(set));
-    if (it == session.s().sets.end()) {
-        session.fault(format("%s on unknown set %p", function, set));
-        return nullptr;
-    }
-    if (it->second.destroyed) {
-        session.fault(format("%s on destroyed set %p", function, set));
-        return nullptr;
-    }
-    return &it->second;
+    if (it != session.s().sets.end())
+        return &it->second;
+    session.fault(format("%s on %s set %p", function,
+                         was_issued(session.s(), set) ? "destroyed" : "unknown", set));
+    return nullptr;
 }
 
 std::string wide_arg(const wchar_t *s)
@@ -70,7 +72,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, H
     HDEVINFO result = INVALID_HANDLE_VALUE;
     if (error == 0) {
         const unsigned build = ++s.builds;
-        DeviceSet set{{}, false};
+        DeviceSet set;
         const bool usb = Enumerator != nullptr && lstrcmpiW(Enumerator, L"USB") == 0;
         for (size_t i = 0; usb && i < s.d.usb.size(); ++i) {
             const UsbEntry &e = s.d.usb[i];
@@ -175,16 +177,15 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
     State &s = session.s();
     auto it = s.sets.find(reinterpret_cast<std::uintptr_t>(DeviceInfoSet));
     DWORD error = 0;
-    if (it == s.sets.end()) {
-        session.fault(format("SetupDiDestroyDeviceInfoList of unknown set %p", DeviceInfoSet));
-        error = ERROR_INVALID_HANDLE;
-    } else if (it->second.destroyed) {
-        session.fault(format("set %p destroyed twice", DeviceInfoSet));
-        error = ERROR_INVALID_HANDLE;
-    } else {
+    if (it != s.sets.end()) {
         // As with a port close, an injected failure still releases the set.
-        it->second.destroyed = true;
+        s.sets.erase(it);
         ++s.counters.set_destroys;
+    } else {
+        session.fault(was_issued(s, DeviceInfoSet)
+                          ? format("set %p destroyed twice", DeviceInfoSet)
+                          : format("SetupDiDestroyDeviceInfoList of unknown set %p", DeviceInfoSet));
+        error = ERROR_INVALID_HANDLE;
     }
     if (session.injected() && error == 0)
         error = session.injected_status(ERROR_INVALID_HANDLE);

@@ -15,18 +15,26 @@ namespace {
 
 constexpr std::uint16_t kGarbage = 0xFDFD; // no key byte can equal it
 
-MidiHandle *open_handle(Session &session, HMIDIOUT h, const char *function)
+// The port of an open handle, or null with the fault recorded.
+const unsigned *open_handle(Session &session, HMIDIOUT h, const char *function)
 {
-    auto it = session.s().handles.find(reinterpret_cast<std::uintptr_t>(h));
-    if (it == session.s().handles.end()) {
-        session.fault(format("%s on unknown handle %p", function, static_cast<void *>(h)));
-        return nullptr;
-    }
-    if (!it->second.open) {
-        session.fault(format("%s on closed handle %p", function, static_cast<void *>(h)));
-        return nullptr;
-    }
-    return &it->second;
+    const State &s = session.s();
+    const auto value = reinterpret_cast<std::uintptr_t>(h);
+    const auto it = s.handles.find(value);
+    if (it != s.handles.end())
+        return &it->second;
+    const bool released = value >= kFirstMidiHandle && value < s.next_handle;
+    session.fault(format("%s on %s handle %p", function, released ? "closed" : "unknown",
+                         static_cast<void *>(h)));
+    return nullptr;
+}
+
+void record_message(PortRecord &port, std::vector<std::uint8_t> bytes)
+{
+    ++port.messages;
+    if (port.latest.size() == VP_KEPT_MESSAGES)
+        port.latest.pop_front();
+    port.latest.push_back(std::move(bytes));
 }
 
 // Bytes a device sees for a short message: the status byte decides the
@@ -119,7 +127,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
     std::string opened;
     if (r == MMSYSERR_NOERROR) {
         const std::uintptr_t h = s.next_handle++;
-        s.handles[h] = MidiHandle{uDeviceID, true};
+        s.handles[h] = uDeviceID;
         *phmo = reinterpret_cast<HMIDIOUT>(h);
         ++s.counters.midi_opens;
         opened = format(" handle=%p", reinterpret_cast<void *>(h));
@@ -134,21 +142,21 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 MMRESULT WINAPI midiOutGetID(HMIDIOUT hmo, LPUINT puDeviceID)
 {
     Session session;
-    MidiHandle *h = open_handle(session, hmo, "midiOutGetID");
+    const unsigned *port = open_handle(session, hmo, "midiOutGetID");
     MMRESULT r = MMSYSERR_NOERROR;
     if (session.injected())
         r = session.injected_status(MMSYSERR_NODRIVER);
-    else if (h == nullptr)
+    else if (port == nullptr)
         r = MMSYSERR_INVALHANDLE;
     else if (puDeviceID == nullptr)
         r = MMSYSERR_INVALPARAM;
     else
-        r = session.s().d.ports[h->port].getid;
-    if (r == MMSYSERR_NOERROR && h != nullptr)
-        *puDeviceID = h->port;
+        r = session.s().d.ports[*port].getid;
+    if (r == MMSYSERR_NOERROR && port != nullptr)
+        *puDeviceID = *port;
     session.log(format("midiOutGetID(handle=%p, port=%d) -> %u%s", static_cast<void *>(hmo),
-                       h ? static_cast<int>(h->port) : -1, r,
-                       r == MMSYSERR_NOERROR && h ? format(" id=%u", h->port).c_str() : ""));
+                       port ? static_cast<int>(*port) : -1, r,
+                       r == MMSYSERR_NOERROR && port ? format(" id=%u", *port).c_str() : ""));
     return r;
 }
 
@@ -159,14 +167,14 @@ MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR uDeviceID, LPMIDIOUTCAPSW pmoc, UINT
     ++s.counters.caps_queries;
     bool held = false;
     for (const auto &h : s.handles)
-        held = held || (h.second.open && (h.second.port == uDeviceID || h.first == uDeviceID));
+        held = held || h.second == uDeviceID || h.first == uDeviceID;
     if (!held)
         session.fault(format("midiOutGetDevCapsW for id %llu, which no open handle has",
                              static_cast<unsigned long long>(uDeviceID)));
     unsigned port = static_cast<unsigned>(uDeviceID);
     const auto by_handle = s.handles.find(uDeviceID);
     if (by_handle != s.handles.end())
-        port = by_handle->second.port;
+        port = by_handle->second;
     MMRESULT r = MMSYSERR_NOERROR;
     if (session.injected())
         r = session.injected_status(MMSYSERR_NODRIVER);
@@ -187,19 +195,19 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
 {
     Session session;
     State &s = session.s();
-    MidiHandle *h = open_handle(session, hmo, "midiOutShortMsg");
+    const unsigned *port = open_handle(session, hmo, "midiOutShortMsg");
     ++s.counters.midi_sends;
     MMRESULT r = MMSYSERR_NOERROR;
     if (session.injected())
         r = session.injected_status(MIDIERR_NOTREADY);
-    else if (h == nullptr)
+    else if (port == nullptr)
         r = MMSYSERR_INVALHANDLE;
     else
-        r = s.d.ports[h->port].send;
-    if (r == MMSYSERR_NOERROR && h != nullptr)
-        s.received[h->port].push_back(message_bytes(dwMsg));
+        r = s.d.ports[*port].send;
+    if (r == MMSYSERR_NOERROR && port != nullptr)
+        record_message(s.received[*port], message_bytes(dwMsg));
     session.log(format("midiOutShortMsg(handle=%p, port=%d, word=0x%08lx) -> %u",
-                       static_cast<void *>(hmo), h ? static_cast<int>(h->port) : -1,
+                       static_cast<void *>(hmo), port ? static_cast<int>(*port) : -1,
                        static_cast<unsigned long>(dwMsg), r));
     return r;
 }
@@ -207,9 +215,9 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo)
 {
     Session session;
-    MidiHandle *h = open_handle(session, hmo, "midiOutReset");
+    const unsigned *port = open_handle(session, hmo, "midiOutReset");
     const MMRESULT r = session.injected() ? session.injected_status(MMSYSERR_NODRIVER)
-                       : h == nullptr     ? MMSYSERR_INVALHANDLE
+                       : port == nullptr  ? MMSYSERR_INVALHANDLE
                                           : MMSYSERR_NOERROR;
     session.log(format("midiOutReset(handle=%p) -> %u", static_cast<void *>(hmo), r));
     return r;
@@ -219,19 +227,22 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
 {
     Session session;
     State &s = session.s();
-    MidiHandle *h = open_handle(session, hmo, "midiOutClose");
+    const unsigned *open = open_handle(session, hmo, "midiOutClose");
+    const int port = open ? static_cast<int>(*open) : -1;
     MMRESULT r = MMSYSERR_INVALHANDLE;
-    if (h != nullptr) {
+    if (open != nullptr) {
+        r = s.d.ports[*open].close;
         // A failing close still releases the handle here, so a caller that
         // closes once is never counted as leaking.
-        h->open = false;
+        s.handles.erase(reinterpret_cast<std::uintptr_t>(hmo));
         ++s.counters.midi_closes;
-        r = session.injected() ? session.injected_status(MMSYSERR_NOMEM) : s.d.ports[h->port].close;
+        if (session.injected())
+            r = session.injected_status(MMSYSERR_NOMEM);
     } else {
         session.injected();
     }
-    session.log(format("midiOutClose(handle=%p, port=%d) -> %u", static_cast<void *>(hmo),
-                       h ? static_cast<int>(h->port) : -1, r));
+    session.log(format("midiOutClose(handle=%p, port=%d) -> %u", static_cast<void *>(hmo), port,
+                       r));
     return r;
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,29 +17,61 @@
 
 namespace vperiph {
 
-struct MidiHandle {
-    unsigned port;
-    bool open;
-};
-
 struct DeviceSet {
     std::vector<std::size_t> members; // indexes into the description's entries
-    // cppcheck-suppress unusedStructMember ; read through the set map
-    bool destroyed;
 };
 
+// A host that polls for hours must not grow the record without end: each
+// part keeps a bounded number of items and counts the ones it let go.
+class BoundedLines {
+public:
+    enum class Keep { latest, first };
+    BoundedLines(std::size_t limit, Keep keep) : limit_(limit), keep_(keep) {}
+
+    void add(std::string line)
+    {
+        if (lines_.size() < limit_) {
+            lines_.push_back(std::move(line));
+            return;
+        }
+        ++dropped_;
+        if (keep_ == Keep::latest) {
+            lines_.pop_front();
+            lines_.push_back(std::move(line));
+        }
+    }
+    const std::deque<std::string> &lines() const { return lines_; }
+    unsigned dropped() const { return dropped_; }
+
+private:
+    std::size_t limit_;
+    Keep keep_;
+    std::deque<std::string> lines_;
+    unsigned dropped_ = 0;
+};
+
+struct PortRecord {
+    std::deque<std::vector<std::uint8_t>> latest; // at most VP_KEPT_MESSAGES
+    unsigned messages = 0;                        // received in all
+};
+
+// Handle values are handed out in ascending order, so a value below the next
+// one that is no longer live was released: only live ones are stored.
 constexpr std::uintptr_t kFirstMidiHandle = 0x4D100001;
 constexpr std::uintptr_t kFirstSet = 0x5E700001;
 
 struct State {
     bool loaded = false;
     Description d;
-    std::string log;
-    std::vector<std::string> faults;
-    std::vector<std::vector<std::vector<std::uint8_t>>> received; // per port, per message
-    std::map<std::uintptr_t, MidiHandle> handles;
+    std::string source;  // where the description came from
+    std::string problem; // why it could not be used; empty when it was
+    BoundedLines log{VP_KEPT_CALLS, BoundedLines::Keep::latest};
+    // The first fault is the one that explains the others.
+    BoundedLines faults{VP_KEPT_FAULTS, BoundedLines::Keep::first};
+    std::vector<PortRecord> received;
+    std::map<std::uintptr_t, unsigned> handles; // open port handles, to their port
     std::uintptr_t next_handle = kFirstMidiHandle;
-    std::map<std::uintptr_t, DeviceSet> sets;
+    std::map<std::uintptr_t, DeviceSet> sets; // sets not yet destroyed
     std::uintptr_t next_set = kFirstSet;
     unsigned builds = 0;
     vp_counters counters{};
@@ -47,19 +80,31 @@ struct State {
 // Made when the DLL is attached, before any call can arrive.
 extern CRITICAL_SECTION g_lock;
 extern State *g_state;
+extern HMODULE g_module;
 
 std::string format(const char *fmt, ...);
 std::string utf8(const std::u16string &s);
+std::string utf8(const std::wstring &s);
 
 // Copies text into a caller's buffer (truncated, always terminated when
 // size > 0); returns its full length.
 size_t copy_out(const std::string &text, char *buffer, size_t size);
 
 // Replaces the description and clears everything recorded.
-void reset(State &s, Description d);
+void reset(State &s, Description d, std::string source, std::string problem = {});
 
-// The description named by TARNWICK_VP_FILE, or none.
+// The description named by TARNWICK_VP_FILE, else the one beside this DLL.
 void load_from_environment(State &s);
+
+// The value of an environment variable, however long; false when unset.
+bool environment(const wchar_t *name, std::wstring &value);
+
+// A file of the same folder as this DLL.
+std::wstring beside_this_dll(const wchar_t *file_name);
+
+// Keeps this DLL loaded until the process ends, so that a host which loads
+// and frees tarnwick.dll again and again keeps one record and one report.
+void pin_until_exit();
 
 // Serialises every call (Wine may call from its own threads) and loads the
 // description on first use.
@@ -68,8 +113,10 @@ public:
     Session()
     {
         EnterCriticalSection(&g_lock);
-        if (!s().loaded)
+        if (!s().loaded) {
+            pin_until_exit();
             load_from_environment(s());
+        }
     }
     ~Session() { LeaveCriticalSection(&g_lock); }
     Session(const Session &) = delete;
@@ -89,11 +136,12 @@ public:
         return s().d.fail_status_given ? s().d.fail_status : usual;
     }
 
-    void log(const std::string &line) { s().log += line + "\n"; }
-    void fault(const std::string &line) { s().faults.push_back(line); }
+    void log(std::string line) { s().log.add(std::move(line)); }
+    void fault(std::string line) { s().faults.add(std::move(line)); }
 };
 
-// The report written at exit to the file named by TARNWICK_VP_REPORT.
+// The report written as the process ends: to the file named by
+// TARNWICK_VP_REPORT, else beside this DLL.
 void write_report_at_exit();
 
 } // namespace vperiph

@@ -1,14 +1,23 @@
 /*
  * Control interface of the virtual peripheral (vperiph.dll), for test hosts
- * and demos that run tarnwick.dll without the hardware. The stand-in
- * winmm.dll and setupapi.dll forward to vperiph.dll, which presents the MIDI
- * output ports and USB entries of a description (see README.md beside this
- * file), records every call and checks handle discipline.
+ * and demos that run tarnwick.dll without the hardware. The forwarding DLLs
+ * (vpwmm.dll and vpsetapi.dll, which the kit's redirected tarnwick.dll
+ * imports; or the stand-in winmm.dll and setupapi.dll) forward to
+ * vperiph.dll, which presents the MIDI output ports and USB entries of a
+ * description (see README.md beside this file), records what it was asked
+ * and checks handle discipline.
  *
  * Without a vp_load call, the description is read from the file named by the
- * environment variable TARNWICK_VP_FILE (none: no ports, no USB entries). When
- * TARNWICK_VP_REPORT names a file ("-" for standard error), a readable report
- * is written there as the process ends.
+ * environment variable TARNWICK_VP_FILE, or else from vperiph.vp beside
+ * vperiph.dll (neither: no ports, no USB entries). As the process ends, a
+ * readable report goes to the file named by TARNWICK_VP_REPORT ("-" for
+ * standard error, "none" for no report), or else to vperiph-report.txt beside
+ * vperiph.dll.
+ *
+ * The record stays bounded however long the host runs: the latest
+ * VP_KEPT_CALLS call lines, the latest VP_KEPT_MESSAGES messages of each port
+ * and the first VP_KEPT_FAULTS fault lines are kept, and what was let go is
+ * counted.
  *
  * Text results are copied into buffer (truncated to size, always terminated
  * when size > 0); each function returns the full length, so a caller can ask
@@ -26,6 +35,10 @@
 #endif
 #define VPERIPH_CALL __cdecl
 
+#define VP_KEPT_CALLS 10000
+#define VP_KEPT_MESSAGES 4096
+#define VP_KEPT_FAULTS 1000
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -34,7 +47,8 @@ struct vp_counters {
     unsigned calls;            /* every stand-in call since the last load or clear */
     unsigned midi_opens, midi_closes, midi_sends, caps_queries;
     unsigned set_builds, set_destroys, enum_calls, property_reads;
-    unsigned faults;           /* handle faults, including handles and sets still open */
+    unsigned faults;           /* handle faults (all, kept or not), and handles and sets
+                                  still open */
 };
 
 /* Replaces the description and clears everything recorded. Returns 0, or -1
@@ -45,20 +59,29 @@ VPERIPH_API int VPERIPH_CALL vp_load(const char *description, char *error, size_
  * build count and the call counter for "fail N" start over too. */
 VPERIPH_API void VPERIPH_CALL vp_clear(void);
 
-/* The call log, one line per call in the order made. */
+/* The call log, one line per call in the order made: the latest
+ * VP_KEPT_CALLS, after a line "(N earlier calls not kept)" when there were
+ * more (counters.calls counts them all). */
 VPERIPH_API size_t VPERIPH_CALL vp_calls(char *buffer, size_t size);
 
-/* The bytes MIDI output port `port` received, in order. Returns their count. */
+/* The bytes of the messages MIDI output port `port` received, in order: of
+ * the latest VP_KEPT_MESSAGES messages. Returns their count. */
 VPERIPH_API size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size);
+
+/* The number of messages port `port` received in all; *kept (when not null)
+ * is set to how many of the latest vp_port_bytes still holds. */
+VPERIPH_API unsigned VPERIPH_CALL vp_port_messages(unsigned port, unsigned *kept);
 
 /* Handle faults, one line each: closes of unknown handles, use of closed
  * handles, capability queries for an id no open handle has, sets destroyed
- * twice or unknown, and every port handle or set still open now. */
+ * twice or unknown (the first VP_KEPT_FAULTS of them, then a line counting
+ * the rest), and every port handle or set still open now. */
 VPERIPH_API size_t VPERIPH_CALL vp_faults(char *buffer, size_t size);
 
 VPERIPH_API void VPERIPH_CALL vp_get_counters(struct vp_counters *out);
 
-/* A readable summary: what each port received, the USB entries, the faults. */
+/* A readable summary: where the description came from (or why it could not
+ * be used), what each port received, the calls and the faults. */
 VPERIPH_API size_t VPERIPH_CALL vp_report(char *buffer, size_t size);
 
 /* Wine's own setupapi as the counterpart: the usb entries of a description

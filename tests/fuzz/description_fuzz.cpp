@@ -1,0 +1,73 @@
+// Fuzzes the virtual peripheral's description parser, which reads files that
+// people write: any bytes give a description or an error naming a line, and
+// that line is the first one the parser refuses (the lines before it parse,
+// and with it the same error comes back). Built with _GLIBCXX_ASSERTIONS, so
+// an index past a line's end aborts; libFuzzer's limits catch hangs and
+// runaway memory.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "description.h"
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// The line an error names: "line N: message" with a message after it.
+std::size_t named_line(const std::string &error)
+{
+    check(error.rfind("line ", 0) == 0);
+    std::size_t n = 0, i = 5;
+    for (; i < error.size() && error[i] >= '0' && error[i] <= '9'; ++i)
+        n = n * 10 + static_cast<std::size_t>(error[i] - '0');
+    check(i > 5 && error.compare(i, 2, ": ") == 0 && error.size() > i + 2);
+    return n;
+}
+
+// The text of the first n lines, with their line ends.
+std::string first_lines(const std::string &text, std::size_t n)
+{
+    std::size_t end = 0;
+    for (std::size_t line = 0; line < n; ++line) {
+        const std::size_t newline = text.find('\n', end);
+        if (newline == std::string::npos)
+            return text;
+        end = newline + 1;
+    }
+    return text.substr(0, end);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    vperiph::Description d;
+    std::string error;
+    if (vperiph::parse_description(text, d, error)) {
+        for (const vperiph::Port &p : d.ports)
+            check(p.name.size() <= 32);
+        check(d.usb.size() <= 100000);
+        check(!d.fail_status_given || d.fail_status != 0);
+        for (const std::string &item : d.standin_only)
+            check(item.rfind("line ", 0) == 0);
+        return 0;
+    }
+    const std::size_t line = named_line(error);
+    std::size_t lines = 1;
+    for (char c : text)
+        lines += c == '\n' ? 1 : 0;
+    check(line >= 1 && line <= lines);
+
+    vperiph::Description before;
+    std::string none;
+    check(vperiph::parse_description(first_lines(text, line - 1), before, none));
+    std::string again;
+    check(!vperiph::parse_description(first_lines(text, line), before, again) && again == error);
+    return 0;
+}
