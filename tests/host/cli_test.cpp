@@ -74,6 +74,23 @@ bool runs_here(const std::string &args)
     return !few || representative.count(args) != 0;
 }
 
+struct Setting {
+    bool set;
+    std::string value;
+};
+
+Setting setting(const char *name)
+{
+    char value[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? Setting{true, std::string(value, n)} : Setting{false, {}};
+}
+
+void restore(const char *name, const Setting &s)
+{
+    SetEnvironmentVariableA(name, s.set ? s.value.c_str() : nullptr);
+}
+
 CliRun run_cli(const std::string &args)
 {
     ++g_runs;
@@ -81,6 +98,9 @@ CliRun run_cli(const std::string &args)
     const std::string report = temp_path("tarnwick-cli-test.report");
     std::ofstream(description, std::ios::binary) << kDevice;
     DeleteFileA(report.c_str());
+    // This process's own settings, given back after the run.
+    const Setting own_file = setting("TARNWICK_VP_FILE");
+    const Setting own_report = setting("TARNWICK_VP_REPORT");
     SetEnvironmentVariableA("TARNWICK_VP_FILE", description.c_str());
     SetEnvironmentVariableA("TARNWICK_VP_REPORT", report.c_str());
 
@@ -124,8 +144,8 @@ CliRun run_cli(const std::string &args)
         run.err += "CreateProcess failed, error " + std::to_string(error);
     }
     // This process's own stand-in reports at exit too: not into these files.
-    SetEnvironmentVariableA("TARNWICK_VP_FILE", nullptr);
-    SetEnvironmentVariableA("TARNWICK_VP_REPORT", nullptr);
+    restore("TARNWICK_VP_FILE", own_file);
+    restore("TARNWICK_VP_REPORT", own_report);
     DeleteFileA(report.c_str());
     DeleteFileA(description.c_str());
     return run;
