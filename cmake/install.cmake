@@ -24,15 +24,22 @@ install(FILES ${PROJECT_BINARY_DIR}/cmake-package/tarnwickConfig.cmake
 configure_file(cmake/tarnwick.pc.in ${PROJECT_BINARY_DIR}/cmake-package/tarnwick.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/cmake-package/tarnwick.pc DESTINATION lib/pkgconfig)
 
+# virtual_peripheral/ holds, at its top, what goes beside a host program:
+# the redirected library and tool, the two forwarders they import, vperiph.dll
+# and the description it reads by default. The stand-ins under the system's
+# own names, for testing the shipped DLL under Wine with DLL overrides, are
+# kept apart in override/, so that copying the folder's files never shadows a
+# host's own WinMM; the control interface for test hosts is in sdk/.
 if(TARNWICK_BUILD_TOOLS)
   install(TARGETS tarnwick-cli RUNTIME DESTINATION bin)
+  install(PROGRAMS ${VP_REDIRECTED} DESTINATION virtual_peripheral)
   install(TARGETS vperiph RUNTIME DESTINATION virtual_peripheral
-          ARCHIVE DESTINATION virtual_peripheral)
-  install(TARGETS winmm_standin setupapi_standin vperiph-registry
-          RUNTIME DESTINATION virtual_peripheral)
-  install(FILES tools/virtual_peripheral/vperiph.h tools/virtual_peripheral/README.md
-                tools/virtual_peripheral/demo.vp
-          DESTINATION virtual_peripheral)
+          ARCHIVE DESTINATION virtual_peripheral/sdk)
+  install(TARGETS vpwmm vpsetapi vperiph-registry RUNTIME DESTINATION virtual_peripheral)
+  install(TARGETS winmm_standin setupapi_standin RUNTIME DESTINATION virtual_peripheral/override)
+  install(FILES tools/virtual_peripheral/vperiph.h DESTINATION virtual_peripheral/sdk)
+  install(FILES tools/virtual_peripheral/README.md DESTINATION virtual_peripheral)
+  install(FILES tools/virtual_peripheral/demo.vp DESTINATION virtual_peripheral RENAME vperiph.vp)
 endif()
 
 set(CPACK_GENERATOR ZIP)

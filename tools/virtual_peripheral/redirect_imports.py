@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Copies a PE image, renaming DLLs in its import directory.
+
+A host's own WinMM and SetupAPI must stay the system's, and on Windows
+SetupAPI is a KnownDLL that no copy beside the program replaces: so only the
+library (and the command-line tool) is pointed at the virtual peripheral, by
+the DLL names it imports. Each new name has the length of the old one, so
+only those name bytes change (and the PE checksum, when the image has one);
+the code is the shipped code.
+
+usage: redirect_imports.py IN OUT OLD=NEW[:PROVIDER] ...
+  PROVIDER, when given, is the DLL that will answer to NEW: every function the
+  image imports from OLD must be among its exports.
+"""
+import os
+import sys
+
+import pefile
+
+IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]
+EXPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]
+
+
+def fail(message):
+    sys.exit("redirect_imports: " + message)
+
+
+def exported_names(path):
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[EXPORT])
+    symbols = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    return {s.name.decode("ascii") for s in symbols.symbols if s.name} if symbols else set()
+
+
+def redirect(data, renames, providers):
+    pe = pefile.PE(data=data, fast_load=True)
+    pe.parse_data_directories(directories=[IMPORT])
+    out = bytearray(data)
+    done = set()
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        old = entry.dll.decode("ascii")
+        new = renames.get(old.lower())
+        if new is None:
+            continue
+        if len(new) != len(old):
+            fail(f"{new} is not as long as {old}: only same-length names keep the layout")
+        at = pe.get_offset_from_rva(entry.struct.Name)
+        if bytes(out[at:at + len(old) + 1]) != entry.dll + b"\0":
+            fail(f"the name {old} is not where the import directory says")
+        out[at:at + len(old)] = new.encode("ascii")
+        done.add(old.lower())
+        provider = providers.get(old.lower())
+        if provider:
+            wanted = {i.name.decode("ascii") for i in entry.imports if i.name}
+            missing = sorted(wanted - exported_names(provider))
+            if missing:
+                fail(f"{provider} lacks {', '.join(missing)}, imported from {old}")
+    if done != set(renames):
+        fail("the image does not import " + ", ".join(sorted(set(renames) - done)))
+    if pe.OPTIONAL_HEADER.CheckSum != 0:
+        field = pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
+        checksum = pefile.PE(data=bytes(out), fast_load=True).generate_checksum()
+        out[field:field + 4] = checksum.to_bytes(4, "little")
+    return bytes(out)
+
+
+def main(argv):
+    if len(argv) < 4:
+        sys.exit(__doc__)
+    source, target = argv[1], argv[2]
+    renames, providers = {}, {}
+    for rule in argv[3:]:
+        old, _, rest = rule.partition("=")
+        new, _, provider = rest.partition(":")
+        if not old or not new:
+            fail(f"not OLD=NEW[:PROVIDER]: {rule}")
+        renames[old.lower()] = new
+        providers[old.lower()] = provider
+    with open(source, "rb") as f:
+        data = f.read()
+    result = redirect(data, renames, providers)
+    temporary = target + ".part"
+    with open(temporary, "wb") as f:
+        f.write(result)
+    os.replace(temporary, target)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
