@@ -17,9 +17,12 @@ foreach(f bin/tarnwick.dll bin/tarnwick-cli.exe include/tarnwick.h lib/libtarnwi
           lib/tarnwick.lib lib/tarnwick.def lib/cmake/tarnwick/tarnwickConfig.cmake
           lib/cmake/tarnwick/tarnwickConfigVersion.cmake lib/pkgconfig/tarnwick.pc
           doc/LICENSE doc/README.md doc/api.md doc/examples/host.c
-          virtual_peripheral/vperiph.dll virtual_peripheral/winmm.dll
-          virtual_peripheral/setupapi.dll virtual_peripheral/vperiph-registry.exe
-          virtual_peripheral/README.md)
+          virtual_peripheral/tarnwick.dll virtual_peripheral/tarnwick-cli.exe
+          virtual_peripheral/vpwmm.dll virtual_peripheral/vpsetapi.dll
+          virtual_peripheral/vperiph.dll virtual_peripheral/vperiph.vp
+          virtual_peripheral/vperiph-registry.exe virtual_peripheral/README.md
+          virtual_peripheral/override/winmm.dll virtual_peripheral/override/setupapi.dll
+          virtual_peripheral/sdk/vperiph.h virtual_peripheral/sdk/libvperiph.dll.a)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
@@ -107,7 +110,8 @@ endif()
 run(${CMAKE_COMMAND} -E tar tf ${zip})
 foreach(f bin/tarnwick.dll include/tarnwick.h lib/tarnwick.lib lib/libtarnwick.dll.a
           lib/tarnwick.def lib/cmake/tarnwick/tarnwickConfig.cmake lib/pkgconfig/tarnwick.pc
-          virtual_peripheral/winmm.dll doc/api.md doc/LICENSE)
+          virtual_peripheral/tarnwick.dll virtual_peripheral/override/winmm.dll doc/api.md
+          doc/LICENSE)
   expect("${out}" "/${f}\n" "package ${zip}")
 endforeach()
 # Its checksum beside it, in the form sha256sum -c reads.

@@ -1,6 +1,7 @@
 # The shipped DLL's PE headers: image kind, the four exports at ordinals 1-4
 # in alphabetical order, undecorated, and imports of system DLLs only.
 # Inputs: OBJDUMP DLL ARCH [LABEL: how it was built, for the figure]
+#         [IMPORTS: the DLLs it must import, in upper case, "|"-separated]
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -36,7 +37,11 @@ endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${out}")
 string(REPLACE "DLL Name: " "" imports "${imports}")
 string(TOUPPER "${imports}" upper)
-if(NOT upper STREQUAL "KERNEL32.DLL;MSVCRT.DLL;SETUPAPI.DLL;WINMM.DLL")
+if(NOT IMPORTS)
+  set(IMPORTS "KERNEL32.DLL|MSVCRT.DLL|SETUPAPI.DLL|WINMM.DLL")
+endif()
+string(REPLACE "|" ";" IMPORTS "${IMPORTS}")
+if(NOT upper STREQUAL IMPORTS)
   message(FATAL_ERROR "unexpected imports of ${DLL}: ${imports}")
 endif()
 file(SIZE ${DLL} size)

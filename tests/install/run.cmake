@@ -24,14 +24,16 @@ endfunction()
 # What the sample host prints against the virtual peripheral's demo device.
 set(DEMO_HOST_OUTPUT "entries of 1A2B:3C4D: 2\nVIDs found in 1A20-1A2F: 1\nentries of 1A2B in that scan: 2\nAB\ndirect command: 0\n")
 
-# Runs a program of the kit at KIT against the virtual peripheral: the
-# stand-ins copied beside it, describing the demo device. WINE runs it.
+# Runs a program of the kit at KIT against the virtual peripheral as the
+# tests of the shipped DLL do: the stand-ins under the system's names copied
+# beside it with vperiph.dll, loaded through DLL overrides, describing the
+# demo device. WINE runs it.
 function(run_on_peripheral kit exe)
   get_filename_component(dir ${exe} DIRECTORY)
-  file(GLOB standins ${kit}/virtual_peripheral/*.dll)
-  file(COPY ${standins} DESTINATION ${dir})
+  file(GLOB standins ${kit}/virtual_peripheral/override/*.dll)
+  file(COPY ${standins} ${kit}/virtual_peripheral/vperiph.dll DESTINATION ${dir})
   run(${CMAKE_COMMAND} -E env WINEDLLOVERRIDES=winmm,setupapi=n,b
-      TARNWICK_VP_FILE=${kit}/virtual_peripheral/demo.vp ${WINE} ${exe} ${ARGN})
+      TARNWICK_VP_FILE=${kit}/virtual_peripheral/vperiph.vp ${WINE} ${exe} ${ARGN})
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 

@@ -1,0 +1,92 @@
+# A host that also uses WinMM and SetupAPI itself, run under Wine with no DLL
+# override: once with the shipped library alone (Wine's DLLs answer
+# everything), then beside the files of the installed kit's
+# virtual_peripheral/ folder, started as from Explorer with no setting of
+# ours (the description and the report beside the DLLs). Its own calls must
+# give what they gave alone; the library's must reach the virtual ports and
+# entries. Then (not under emulation) with the settings naming another
+# description and report, and with a broken and a missing description.
+# Inputs: BUILD_DIR SOURCE_DIR C_COMPILER WINE ("|"-separated) ARCH FEW_RUNS
+string(REPLACE "|" ";" WINE "${WINE}")
+set(work ${BUILD_DIR}/real-host-test)
+file(REMOVE_RECURSE ${work})
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
+
+set(kit ${work}/kit)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${kit})
+run(${C_COMPILER} -std=c99 -Wall -Wextra -Werror -static-libgcc -I${kit}/include
+    ${CMAKE_CURRENT_LIST_DIR}/real_host.c -lwinmm -lsetupapi -o ${work}/host.exe)
+set(no_settings -E env --unset=WINEDLLOVERRIDES --unset=TARNWICK_VP_FILE
+    --unset=TARNWICK_VP_REPORT)
+set(runs 0)
+
+# Runs the host in DIR with the given settings; `own` gets its own lines.
+macro(run_host dir)
+  run(${CMAKE_COMMAND} ${no_settings} ${ARGN} ${WINE} ${dir}/host.exe)
+  string(REGEX MATCHALL "own [^\n]*\n" own "${out}")
+  math(EXPR runs "${runs} + 1")
+endmacro()
+
+macro(expect_own_as_alone what)
+  if(NOT own STREQUAL own_alone)
+    message(FATAL_ERROR "${what}: the host's own WinMM and SetupAPI calls gave\n${own}\n"
+            "and without the virtual peripheral\n${own_alone}")
+  endif()
+endmacro()
+
+# The shipped library alone: Wine's own winmm has no MIDI ports here.
+file(MAKE_DIRECTORY ${work}/alone)
+file(COPY ${work}/host.exe ${kit}/bin/tarnwick.dll DESTINATION ${work}/alone)
+run_host(${work}/alone)
+set(own_alone "${own}")
+expect("${out}" "library: count 1A2B 3C4D: 0\n.*\nlibrary: send PERIPHRL: 0\n" "the host alone")
+expect("${own_alone}" "own timer: timeBeginPeriod 0, timeGetDevCaps 0,.*time running\n"
+       "the host's own timer")
+expect("${own_alone}" "own devices \\(all classes\\): [1-9]" "the host's own device list")
+
+# Beside the folder's files, as the README says: its tarnwick.dll replaces
+# the shipped one. No setting at all, as when started from Explorer.
+set(beside ${work}/beside)
+file(GLOB folder_files LIST_DIRECTORIES false ${kit}/virtual_peripheral/*)
+file(COPY ${work}/host.exe ${folder_files} DESTINATION ${beside})
+run_host(${beside})
+expect_own_as_alone("beside the virtual peripheral")
+set(demo_library "library: count 1A2B 3C4D: 2\nlibrary: scan 1A2F 3C4D: 1 found, entry B 2\nAB\nlibrary: send PERIPHRL: 0\nlibrary: send to no port: 5\n")
+expect("${out}" "${demo_library}" "the library beside the virtual peripheral")
+file(READ ${beside}/vperiph-report.txt report)
+expect("${report}" "description: [^\n]*vperiph.vp \\(beside vperiph.dll\\)\n" "the report beside")
+expect("${report}" "port 0 \"PERIPHRL MIDI 1\": FF / 92 3C 40 / 82 3C 40 / B2 3C 40 / FF\n"
+       "the report beside")
+expect("${report}" "port 1 \"MIDIOUT2 \\(PERIPHRL MIDI\\)\": nothing received\n" "the report beside")
+expect("${report}" "handle faults: none\n" "the report beside")
+
+if(NOT FEW_RUNS)
+  # The settings still decide where a developer points them.
+  file(REMOVE ${beside}/vperiph-report.txt)
+  file(WRITE ${work}/other.vp "port \"PERIPHRL\" send=67\nusb \"USB\\VID_1A2B&PID_3C4D\" repeat=4\n")
+  run_host(${beside} TARNWICK_VP_FILE=${work}/other.vp TARNWICK_VP_REPORT=${work}/other.txt)
+  expect_own_as_alone("with the settings")
+  expect("${out}" "count 1A2B 3C4D: 4\n.*send PERIPHRL: 5\n" "the library with the settings")
+  file(READ ${work}/other.txt report)
+  expect("${report}" "other.vp \\(TARNWICK_VP_FILE\\)\n  port 0 \"PERIPHRL\": nothing received\n"
+         "the report named by TARNWICK_VP_REPORT")
+  if(EXISTS ${beside}/vperiph-report.txt)
+    message(FATAL_ERROR "a report beside the DLLs although TARNWICK_VP_REPORT names another")
+  endif()
+
+  # A description the peripheral cannot use is said in the report; the host
+  # runs on, seeing no ports and no entries.
+  file(WRITE ${beside}/vperiph.vp "port \"PERIPHRL\"\nspeaker on\n")
+  run_host(${beside})
+  expect_own_as_alone("with a broken description")
+  expect("${out}" "count 1A2B 3C4D: 0\n.*send PERIPHRL: 0\n" "the library with a broken description")
+  file(READ ${beside}/vperiph-report.txt report)
+  expect("${report}" "vperiph.vp \\(beside vperiph.dll\\): line 2: unknown keyword 'speaker'; no ports and no USB entries are presented\n"
+         "the report of a broken description")
+  file(REMOVE ${beside}/vperiph.vp)
+  run_host(${beside})
+  file(READ ${beside}/vperiph-report.txt report)
+  expect("${report}" "vperiph.vp \\(beside vperiph.dll\\): not found; no ports" "the report of a missing description")
+endif()
+message("figure: real host (${ARCH}): ${runs} runs under Wine with no DLL override; its own WinMM "
+        "and SetupAPI calls as without the virtual peripheral, the library's on it")
