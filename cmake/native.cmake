@@ -10,14 +10,16 @@ if(TARNWICK_FUZZ)
   set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -g)
   set(VP_DIR ${PROJECT_SOURCE_DIR}/tools/virtual_peripheral)
   set(hardware_id_fuzz_sources ${TARNWICK_PURE_SOURCES})
-  set(key_message_fuzz_sources ${TARNWICK_PURE_SOURCES})
+  set(key_message_fuzz_sources ${TARNWICK_PURE_SOURCES} ${PROJECT_SOURCE_DIR}/tools/cli/key_match.cpp
+      ${PROJECT_SOURCE_DIR}/tools/cli/args.cpp)
   set(description_fuzz_sources ${VP_DIR}/description.cpp)
   # The description's seeds are the examples people read: the code blocks of
   # the virtual peripheral's README and the demo's description.
   set(description_seed_texts ${VP_DIR}/README.md ${VP_DIR}/demo.vp)
   foreach(target hardware_id key_message description)
     add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp ${${target}_fuzz_sources})
-    target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES} ${VP_DIR})
+    target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES} ${VP_DIR}
+                               ${PROJECT_SOURCE_DIR}/tools/cli)
     # An index past a string's end aborts rather than reading its terminator.
     target_compile_definitions(${target}_fuzz PRIVATE _GLIBCXX_ASSERTIONS)
     target_compile_options(${target}_fuzz PRIVATE ${TARNWICK_WARNINGS} ${FUZZ_FLAGS})

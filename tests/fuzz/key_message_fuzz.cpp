@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "key_match.h"
 #include "short_message.h"
 
 namespace {
@@ -45,5 +46,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(match == expected);
     for (std::size_t i = 0; i < tarnwick::kPortNameKeySize; ++i)
         check(!(match && key[i] >= 0x80)); // such a key matches nothing
+
+    // What tarnwick-cli says of a whole record: the first position where the
+    // rule fails, with the two values there.
+    std::uint16_t record[32] = {};
+    for (std::size_t i = 0; i < length; ++i)
+        record[i] = name[i];
+    const cli::KeyMatch m = cli::match_key(record, key);
+    std::size_t first = tarnwick::kPortNameKeySize;
+    ended = false;
+    for (std::size_t i = 0; i < tarnwick::kPortNameKeySize && first == tarnwick::kPortNameKeySize; ++i) {
+        ended = ended || record[i] == 0;
+        const int c = ended ? 0 : record[i];
+        if (c != static_cast<signed char>(key[i])) {
+            first = i;
+            check(m.name_char == c && m.key_byte == key[i]);
+        }
+    }
+    check(m.matches == (first == tarnwick::kPortNameKeySize));
+    check(m.matches || m.position == first);
+    check(!cli::explain(m).empty());
     return 0;
 }

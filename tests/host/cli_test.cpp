@@ -180,6 +180,9 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         {"--version count", "--version takes no arguments"},
         {"ports now", "ports takes no arguments"},
         {"devices all", "devices takes no arguments"},
+        {"ports --key PERIPHRL1", "--key NAME is at most eight characters: 'PERIPHRL1'"},
+        {"ports --key P --key-hex 5045524950485200", "give the key once"},
+        {"count 1A2B 3C4D --key P", "--key belongs to ports"},
         {"erase 1A2B", "unknown command 'erase'"},
         {"count --verbose 1A2B 3C4D", "unknown option --verbose"},
         {"", "usage: tarnwick-cli"},
@@ -227,6 +230,18 @@ TEST(Cli, EachCommandCallsTheLibrary)
         {"ports", 0,
          {"    0  \"PERIPHRL MIDI 1\"                  \"PERIPHRL\" ok\n",
           "capabilities cannot be read", "\"\\xC9tude\""}, "handle faults: none"},
+        // Which ports the library would send to, and where the others differ.
+        {"ports --key PERIPHRL", 0,
+         {"    0  \"PERIPHRL MIDI 1\"                  \"PERIPHRL\" ok\n"
+          "       sent to: all eight characters agree with the key\n",
+          "not sent to: the library cannot read its name\n",
+          "not sent to: character 1 is \"\\xC9\", the key has \"P\"\n",
+          "key \"PERIPHRL\": hiddirect_main sends to 1 of 3 port(s) (0)\n"},
+         "sends 0;"},
+        {"--json ports --key-hex 5045524950485200", 0,
+         {"\"sent_to\":false,\"differs_at\":8,\"why\":\"character 8 is \\\"L\\\", where the key has "
+          "ended (a zero byte)\"", "\"with_key\":\"PERIPHR\\\\x00\",\"sent_to\":[]}"},
+         ""},
         {"devices --json", 0,
          {"\"hardware_id\":\"USB\\\\VID_1A2B&PID_3C4D&MI_01\",\"vid\":\"1A2B\",\"pid\":\"3C4D\"",
           "\"vid\":null,\"pid\":null,\"state\":\"the first \\\"V\\\" does not start \\\"VID_\\\"\""},

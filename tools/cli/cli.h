@@ -26,8 +26,8 @@ struct Options {
     bool version = false;
     std::string command;
     std::vector<std::string> args;
-    std::string check, key_hex, entry;
-    bool check_given = false, key_hex_given = false, entry_given = false;
+    std::string check, key, key_hex, entry;
+    bool check_given = false, key_given = false, key_hex_given = false, entry_given = false;
 };
 
 // Prints the message for a bad command line; returns the exit status for it.

@@ -1,6 +1,8 @@
 // tarnwick-cli: each export of tarnwick.dll from a shell, plus the port and
 // device lists the library itself sees.
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -97,9 +99,11 @@ const Command kCommands[] = {
      "digits). NUMBER (key), VALUE (velocity), STATUS (status and channel) and --check are\n"
      "hex bytes, 00-FF; --check defaults to NUMBER. Calls hiddirect_main. Exit status 0 when\n"
      "it returned 0, else 1."},
-    {"ports", "ports",
+    {"ports", "ports [--key NAME | --key-hex HEX]",
      "Lists every MIDI output port: index, product name, and its first eight characters as\n"
-     "the key comparison sees them."},
+     "the key comparison sees them. With a key (as send takes it), marks each port\n"
+     "hiddirect_main would send to, and says for the others where the name first differs\n"
+     "from the key."},
     {"devices", "devices",
      "Lists every present USB entry: its first hardware-ID string and the VID and PID texts\n"
      "found in it, or why none were. Characters outside printable ASCII are shown as \\xHH\n"
@@ -130,13 +134,14 @@ struct ValueOption {
     const char *name;
     std::string Options::*value;
     bool Options::*given;
-    const char *command; // the only command that takes it
+    std::vector<std::string> commands; // the commands that take it
 };
 
 const ValueOption kValueOptions[] = {
-    {"--check", &Options::check, &Options::check_given, "send"},
-    {"--key-hex", &Options::key_hex, &Options::key_hex_given, "send"},
-    {"--entry", &Options::entry, &Options::entry_given, "scan"},
+    {"--check", &Options::check, &Options::check_given, {"send"}},
+    {"--key", &Options::key, &Options::key_given, {"ports"}},
+    {"--key-hex", &Options::key_hex, &Options::key_hex_given, {"send", "ports"}},
+    {"--entry", &Options::entry, &Options::entry_given, {"scan"}},
 };
 
 bool read_options(int argc, char **argv, Options &o, std::string &error)
@@ -169,10 +174,16 @@ bool read_options(int argc, char **argv, Options &o, std::string &error)
         }
     }
     for (const ValueOption &v : kValueOptions)
-        if (o.*(v.given) && o.command != v.command) {
-            error = std::string(v.name) + " belongs to " + v.command;
+        if (o.*(v.given) && std::find(v.commands.begin(), v.commands.end(), o.command) ==
+                                v.commands.end()) {
+            error = std::string(v.name) + " belongs to " + v.commands[0] +
+                    (v.commands.size() > 1 ? " and " + v.commands[1] : "");
             return false;
         }
+    if (o.key_given && o.key_hex_given) {
+        error = "give the key once: --key or --key-hex";
+        return false;
+    }
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "args.h"
 #include "cli.h"
+#include "key_match.h"
 #include "midi_ports.h"
 
 namespace cli {
@@ -97,8 +98,10 @@ int run_send(const Options &o, Library &lib)
 namespace {
 
 struct PortsOut {
-    bool json;
+    bool json = false;
+    const unsigned char *key = nullptr; // null: no key given
     unsigned ports = 0;
+    std::vector<unsigned> matching;
     Json list = Json::array();
 };
 
@@ -110,15 +113,29 @@ void print_port(const tarnwick::MidiPortInfo &p, void *context)
     while (length < 32 && p.name[length] != 0)
         ++length;
     const std::string name = show_wide(p.name, length);
-    const std::string key = show_wide(p.name, length < 8 ? length : 8);
+    const std::string first8 = show_wide(p.name, length < 8 ? length : 8);
+    const bool usable = p.opened && p.caps_status == 0;
     const char *state = !p.opened ? "cannot be opened or identified"
-                        : p.caps_status != 0 ? "capabilities cannot be read"
-                                             : "ok";
+                        : !usable ? "capabilities cannot be read"
+                                  : "ok";
+    Json row = {{"index", p.index}, {"name", name}, {"key", first8}, {"state", state}};
+    std::string verdict;
+    if (out.key != nullptr) {
+        // A port the library cannot read has no name to compare: it is never sent to.
+        const KeyMatch m = usable ? match_key(p.name, out.key) : KeyMatch{false, 0, 0, 0};
+        if (m.matches)
+            out.matching.push_back(p.index);
+        const std::string why = usable ? explain(m) : "the library cannot read its name";
+        row["sent_to"] = m.matches;
+        row["differs_at"] = usable && !m.matches ? Json(m.position + 1) : Json();
+        row["why"] = why;
+        verdict = std::string("\n       ") + (m.matches ? "sent to: " : "not sent to: ") + why;
+    }
     if (out.json)
-        out.list.push_back({{"index", p.index}, {"name", name}, {"key", key}, {"state", state}});
+        out.list.push_back(row);
     else
-        std::printf("%5u  %-34s %-10s %s\n", p.index, ("\"" + name + "\"").c_str(),
-                    ("\"" + key + "\"").c_str(), state);
+        std::printf("%5u  %-34s %-10s %s%s\n", p.index, ("\"" + name + "\"").c_str(),
+                    ("\"" + first8 + "\"").c_str(), state, verdict.c_str());
 }
 
 } // namespace
@@ -127,14 +144,36 @@ int run_ports(const Options &o)
 {
     if (!o.args.empty())
         return bad("ports takes no arguments");
-    PortsOut out{o.json};
+    unsigned char key[8];
+    if (o.key_given && !parse_name_key(o.key, key))
+        return bad("--key NAME is at most eight characters: '" + o.key + "'");
+    if (o.key_hex_given && !parse_hex_key(o.key_hex, key))
+        return bad("--key-hex takes sixteen hex digits (eight bytes): '" + o.key_hex + "'");
+    PortsOut out;
+    out.json = o.json;
+    out.key = o.key_given || o.key_hex_given ? key : nullptr;
     if (!o.json)
         std::printf("index  product name                       key        state\n");
     tarnwick::list_midi_output_ports(print_port, &out);
-    if (o.json)
-        print_json({{"command", "ports"}, {"ports", out.list}});
-    else if (out.ports == 0)
+    if (o.json) {
+        Json result = {{"command", "ports"}, {"ports", out.list}};
+        if (out.key != nullptr) {
+            result["with_key"] = show_key(key);
+            result["sent_to"] = out.matching;
+        }
+        print_json(result);
+        return 0;
+    }
+    if (out.ports == 0)
         std::printf("(no MIDI output ports)\n");
+    if (out.key != nullptr) {
+        std::string which;
+        for (unsigned index : out.matching)
+            which += (which.empty() ? " (" : ", ") + std::to_string(index);
+        std::printf("key \"%s\": hiddirect_main sends to %u of %u port(s)%s\n",
+                    show_key(key).c_str(), static_cast<unsigned>(out.matching.size()), out.ports,
+                    which.empty() ? "" : (which + ")").c_str());
+    }
     return 0;
 }
 
