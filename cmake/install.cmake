@@ -1,7 +1,7 @@
 # What a host developer gets: bin/ (DLL, CLI), include/, lib/ (import
 # libraries, export list, the CMake package and the pkg-config file), the
 # docs and license, and the virtual peripheral to try a host without the
-# hardware. CPack makes one ZIP per architecture, with its SHA-256 beside it.
+# hardware. One ZIP per architecture, with its SHA-256 beside it.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS tarnwick RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
@@ -42,10 +42,25 @@ if(TARNWICK_BUILD_TOOLS)
   install(FILES tools/virtual_peripheral/demo.vp DESTINATION virtual_peripheral RENAME vperiph.vp)
 endif()
 
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME tarnwick)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME tarnwick-${PROJECT_VERSION}-${TARNWICK_ARCH})
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-set(CPACK_PACKAGE_CHECKSUM SHA256)
-include(CPack)
+# The release package, made by tools/release/kit.py from an install of this
+# tree: the same bytes for the same commit (sorted entries, the source's
+# time, no extra fields), with its SHA-256 beside it. It needs a Python 3,
+# which a build of the library alone may not have.
+set(TARNWICK_KIT_NAME tarnwick-${PROJECT_VERSION}-${TARNWICK_ARCH})
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/kit-release.txt CONTENT
+     "name=${TARNWICK_KIT_NAME}\nepoch=${TARNWICK_SOURCE_DATE_EPOCH}\ncmake=${CMAKE_COMMAND}\n")
+find_program(TARNWICK_ZIP_PYTHON python3)
+if(TARNWICK_ZIP_PYTHON)
+  set(shipped tarnwick)
+  if(TARNWICK_BUILD_TOOLS)
+    list(APPEND shipped tarnwick-cli virtual_peripheral)
+  endif()
+  if(TARNWICK_MSVC_IMPORT_LIBRARY)
+    list(APPEND shipped tarnwick_msvc_lib)
+  endif()
+  add_custom_target(release-zip
+    COMMAND ${TARNWICK_ZIP_PYTHON} ${PROJECT_SOURCE_DIR}/tools/release/kit.py zip
+            ${PROJECT_BINARY_DIR}
+    COMMENT "Release package ${TARNWICK_KIT_NAME}.zip")
+  add_dependencies(release-zip ${shipped})
+endif()

@@ -42,7 +42,9 @@ target_include_directories(tarnwick INTERFACE
 target_compile_options(tarnwick PRIVATE ${TARNWICK_WARNINGS}
   $<$<BOOL:${TARNWICK_GCC_LIKE}>:-fno-exceptions -fno-rtti>)
 target_link_libraries(tarnwick PRIVATE tarnwick_core)
-target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME} $<$<BOOL:${TARNWICK_GCC_LIKE}>:-s>)
+target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_RUNTIME})
+# No stack protector: its guard would bring ADVAPI32 into a host's process.
+tarnwick_shipped_image(tarnwick)
 # The name a project that adds this one with add_subdirectory links to, as
 # it would the installed package's.
 add_library(tarnwick::tarnwick ALIAS tarnwick)

@@ -101,8 +101,7 @@ run(${CMAKE_COMMAND} -E env --unset=WINEDLLOVERRIDES ${WINE} ${prefix}/bin/msvc_
 expect("${out}" "count 0\nmulti 0\nentry 0\nAB\nsend 0\n" "host linked against tarnwick.lib")
 # The release package: one ZIP for this architecture, laid out as installed.
 file(REMOVE_RECURSE ${BUILD_DIR}/package)
-run(${CMAKE_COMMAND} -E chdir ${BUILD_DIR} cpack --config ${BUILD_DIR}/CPackConfig.cmake
-    -B ${BUILD_DIR}/package)
+run(${CMAKE_COMMAND} --build ${BUILD_DIR} --target release-zip)
 file(GLOB zip ${BUILD_DIR}/package/tarnwick-*-${ARCH}.zip)
 if(NOT zip)
   message(FATAL_ERROR "no ZIP package for ${ARCH}")
