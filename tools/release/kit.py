@@ -99,8 +99,10 @@ def osslsigncode(arguments, what, pass_fds=()):
     except FileNotFoundError:
         raise Failure("osslsigncode is not installed (Debian: osslsigncode)")
     if result.returncode != 0:
-        said = [line for line in (result.stderr + result.stdout).splitlines() if line.strip()]
-        raise Failure(f"{what}: osslsigncode failed: {said[-1] if said else 'no message'}")
+        # Its first lines say what went wrong; OpenSSL's detail follows.
+        said = [line for line in (result.stderr + result.stdout).splitlines()
+                if line.strip() and line.strip() not in ("Failed", "Succeeded")]
+        raise Failure(f"{what}: osslsigncode: {'; '.join(said[:2]) if said else 'failed'}")
 
 
 def sign(image, signed, name, options):
@@ -162,7 +164,7 @@ def main(argv):
             if not options.pkcs12:
                 raise Failure("sign needs --pkcs12 FILE")
             check_signing_options(options)
-        scratch = tempfile.mkdtemp(prefix="kit-", dir=build_dir)
+        scratch = tempfile.mkdtemp(prefix="kit-scratch-", dir=build_dir)
         try:
             install(build_dir, cmake, os.path.join(scratch, name))
             if options.action == "sign":
