@@ -81,6 +81,12 @@ const std::vector<PresenceCase> kCases = {
      {{kComposite, 3, {}}}, 3, nullptr},
     {"hub_shape_never_counts", Query::single, 0x1A2B, 0x3C4D,
      {{"usb \"USB\\ROOT_HUB30&VID1A2B&PID3C4D\"\n", 0, {}}}, 1, nullptr},
+    // Only the first "V" is tried, whatever follows it.
+    {"a_v_before_vid_never_counts", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VENDOR&VID_1A2B&PID_3C4D\"\n", 0, {}}}, 1, nullptr},
+    // ID characters count by their low 8 bits: U+0144 reads as "D".
+    {"id_characters_reduced_to_low_byte", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\VID_1A2B&PID_3C4\\u0144\"\n", 1, {}}}, 1, nullptr},
     {"three_character_vid_never_counts", Query::single, 0x0123, 0x4567,
      {{"usb \"USB\\VID_123&PID_4567\"\n", 0, {}}}, 1, nullptr},
     {"lower_case_hex_does_not_match", Query::single, 0x1A2B, 0x3C4D,
