@@ -20,6 +20,12 @@ else()
     if(rc EQUAL 0 AND commit_time MATCHES "^[0-9]+$")
       set(TARNWICK_SOURCE_DATE_EPOCH ${commit_time})
     endif()
+    # A commit or checkout writes to the reflog: the tree then configures
+    # again, and takes the new time.
+    if(EXISTS ${PROJECT_SOURCE_DIR}/.git/logs/HEAD)
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                   ${PROJECT_SOURCE_DIR}/.git/logs/HEAD)
+    endif()
   endif()
 endif()
 

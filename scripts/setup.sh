@@ -11,7 +11,8 @@ unset WINEPREFIX WINEARCH WINELOADER
 
 tw_packages=(g++ cmake ninja-build pkg-config googletest nlohmann-json3-dev clang llvm lld cppcheck
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-             wine64 wine32:i386)
+             wine64 wine32:i386
+             git python3 python3-pefile osslsigncode openssl tzdata)
 
 tw_as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
