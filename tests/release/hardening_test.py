@@ -19,6 +19,8 @@ import sys
 
 import pefile
 
+import kit_images
+
 DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT, NO_SEH = 0x40, 0x20, 0x100, 0x400
 RELOCS_STRIPPED, LARGE_ADDRESS_AWARE = 0x1, 0x20
 WRITE_AND_EXECUTE = 0x80000000 | 0x20000000
@@ -82,10 +84,7 @@ def main(argv):
         shutil.rmtree(kit, ignore_errors=True)
         subprocess.run(["cmake", "--install", argv[4], "--prefix", kit], check=True,
                        stdout=subprocess.DEVNULL)
-    images = []
-    for here, _, files in os.walk(kit):
-        images += [os.path.relpath(os.path.join(here, f), kit).replace(os.sep, "/")
-                   for f in files if f.lower().endswith((".dll", ".exe"))]
+    images = kit_images.images(kit)
     if len(images) < 9:
         sys.exit(f"only {len(images)} images under {kit}")
     failed = False

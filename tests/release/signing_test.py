@@ -24,6 +24,8 @@ import zipfile
 
 import pefile
 
+from kit_images import images
+
 PASSWORD = "correct horse battery"
 
 
@@ -97,13 +99,6 @@ def time_stamp_server(work):
     server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return f"http://127.0.0.1:{server.server_address[1]}", server
-
-
-def images(tree):
-    found = []
-    for here, _, files in os.walk(tree):
-        found += [os.path.join(here, f) for f in files if f.lower().endswith((".dll", ".exe"))]
-    return sorted(found)
 
 
 def unpack(zip_path, into):
@@ -191,16 +186,17 @@ def main(argv):
     if len(signed_images) != len(images(unsigned)) or len(signed_images) < 9:
         sys.exit(f"{len(signed_images)} images in the signed ZIP, {len(images(unsigned))} unsigned")
     checksum_bytes = padding_bytes = 0
-    for image in signed_images:
-        name = os.path.relpath(image, signed)
+    for name in signed_images:
+        image = os.path.join(signed, name)
         verified = run(["osslsigncode", "verify", "-CAfile", ca, "-TSA-CAfile", ca, "-in", image])
         if verified.returncode != 0 or "Timestamp Server Signature verification: ok" not in verified.stdout:
             sys.exit(f"{name} does not verify, with its time stamp, against the test CA:\n"
                      f"{verified.stdout}{verified.stderr}")
         c, p = signature_removed_bytes(os.path.join(unsigned, name), image, work)
         checksum_bytes, padding_bytes = checksum_bytes + c, padding_bytes + p
-    for image in images(unpack(os.path.join(env_dir, zip_name), os.path.join(work, "env"))):
-        must(["osslsigncode", "verify", "-CAfile", ca, "-in", image])
+    env_signed = unpack(os.path.join(env_dir, zip_name), os.path.join(work, "env"))
+    for name in images(env_signed):
+        must(["osslsigncode", "verify", "-CAfile", ca, "-in", os.path.join(env_signed, name)])
 
     dll = os.path.join(signed, "bin", "tarnwick.dll")
     changed = os.path.join(work, "changed.dll")

@@ -47,22 +47,30 @@ bool call_capturing_stdout(Library &lib, const unsigned char key[8], int value, 
     return true;
 }
 
+// The eight key bytes from --key-hex, else from NAME (padded with zero
+// bytes); 0, or the exit status for bad arguments. too_long: what is said of
+// a name of more than eight characters.
+int read_key(const Options &o, const std::string &name, const char *too_long,
+             unsigned char key[8])
+{
+    if (o.key_hex_given)
+        return parse_hex_key(o.key_hex, key)
+                   ? 0
+                   : bad("--key-hex takes sixteen hex digits (eight bytes): '" + o.key_hex + "'");
+    return parse_name_key(name, key) ? 0 : bad(std::string(too_long) + ": '" + name + "'");
+}
+
 } // namespace
 
 int run_send(const Options &o, Library &lib)
 {
     unsigned char key[8];
-    std::size_t first = 0;
-    if (o.key_hex_given) {
-        if (!parse_hex_key(o.key_hex, key))
-            return bad("--key-hex takes sixteen hex digits (eight bytes): '" + o.key_hex + "'");
-    } else {
-        if (o.args.empty())
-            return bad("send takes NAME NUMBER VALUE STATUS");
-        if (!parse_name_key(o.args[0], key))
-            return bad("NAME is longer than eight characters: '" + o.args[0] + "'");
-        first = 1;
-    }
+    if (!o.key_hex_given && o.args.empty())
+        return bad("send takes NAME NUMBER VALUE STATUS");
+    const std::size_t first = o.key_hex_given ? 0 : 1;
+    if (const int status = read_key(o, first ? o.args[0] : "",
+                                    "NAME is longer than eight characters", key))
+        return status;
     if (o.args.size() != first + 3)
         return bad("send takes NAME NUMBER VALUE STATUS (or --key-hex HEX NUMBER VALUE STATUS)");
     std::uint32_t number = 0, value = 0, status = 0, check = 0;
@@ -145,10 +153,9 @@ int run_ports(const Options &o)
     if (!o.args.empty())
         return bad("ports takes no arguments");
     unsigned char key[8];
-    if (o.key_given && !parse_name_key(o.key, key))
-        return bad("--key NAME is at most eight characters: '" + o.key + "'");
-    if (o.key_hex_given && !parse_hex_key(o.key_hex, key))
-        return bad("--key-hex takes sixteen hex digits (eight bytes): '" + o.key_hex + "'");
+    if (o.key_given || o.key_hex_given)
+        if (const int status = read_key(o, o.key, "--key NAME is at most eight characters", key))
+            return status;
     PortsOut out;
     out.json = o.json;
     out.key = o.key_given || o.key_hex_given ? key : nullptr;

@@ -34,7 +34,6 @@ int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size
         return -1;
     }
     EnterCriticalSection(&g_lock);
-    pin_until_exit();
     reset(*g_state, std::move(d), "given by vp_load");
     LeaveCriticalSection(&g_lock);
     copy_out("", error, error_size);

@@ -13,10 +13,9 @@ namespace vperiph {
 
 namespace {
 
-bool was_issued(const State &s, HDEVINFO set)
+bool set_was_issued(const State &s, HDEVINFO set)
 {
-    const auto value = reinterpret_cast<std::uintptr_t>(set);
-    return value >= kFirstSet && value < s.next_set;
+    return was_issued(reinterpret_cast<std::uintptr_t>(set), kFirstSet, s.next_set);
 }
 
 DeviceSet *live_set(Session &session, HDEVINFO set, const char *function)
@@ -25,7 +24,7 @@ DeviceSet *live_set(Session &session, HDEVINFO set, const char *function)
     if (it != session.s().sets.end())
         return &it->second;
     session.fault(format("%s on %s set %p", function,
-                         was_issued(session.s(), set) ? "destroyed" : "unknown", set));
+                         set_was_issued(session.s(), set) ? "destroyed" : "unknown", set));
     return nullptr;
 }
 
@@ -182,7 +181,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
         s.sets.erase(it);
         ++s.counters.set_destroys;
     } else {
-        session.fault(was_issued(s, DeviceInfoSet)
+        session.fault(set_was_issued(s, DeviceInfoSet)
                           ? format("set %p destroyed twice", DeviceInfoSet)
                           : format("SetupDiDestroyDeviceInfoList of unknown set %p", DeviceInfoSet));
         error = ERROR_INVALID_HANDLE;

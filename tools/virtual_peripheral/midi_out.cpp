@@ -23,18 +23,10 @@ const unsigned *open_handle(Session &session, HMIDIOUT h, const char *function)
     const auto it = s.handles.find(value);
     if (it != s.handles.end())
         return &it->second;
-    const bool released = value >= kFirstMidiHandle && value < s.next_handle;
-    session.fault(format("%s on %s handle %p", function, released ? "closed" : "unknown",
+    session.fault(format("%s on %s handle %p", function,
+                         was_issued(value, kFirstMidiHandle, s.next_handle) ? "closed" : "unknown",
                          static_cast<void *>(h)));
     return nullptr;
-}
-
-void record_message(PortRecord &port, std::vector<std::uint8_t> bytes)
-{
-    ++port.messages;
-    if (port.latest.size() == VP_KEPT_MESSAGES)
-        port.latest.pop_front();
-    port.latest.push_back(std::move(bytes));
 }
 
 // Bytes a device sees for a short message: the status byte decides the
@@ -205,7 +197,7 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
     else
         r = s.d.ports[*port].send;
     if (r == MMSYSERR_NOERROR && port != nullptr)
-        record_message(s.received[*port], message_bytes(dwMsg));
+        s.received[*port].add(message_bytes(dwMsg));
     session.log(format("midiOutShortMsg(handle=%p, port=%d, word=0x%08lx) -> %u",
                        static_cast<void *>(hmo), port ? static_cast<int>(*port) : -1,
                        static_cast<unsigned long>(dwMsg), r));

@@ -24,7 +24,7 @@ std::string hex_bytes(const std::vector<std::uint8_t> &bytes)
 std::vector<std::string> fault_lines(const State &s)
 {
     std::vector<std::string> lines;
-    for (const std::string &f : s.faults.lines())
+    for (const std::string &f : s.faults.items())
         lines.push_back("fault: " + f + "\n");
     if (s.faults.dropped() > 0)
         lines.push_back(format("fault: %u later fault(s) not kept\n", s.faults.dropped()));
@@ -47,16 +47,16 @@ std::string faults_text(const State &s)
 
 std::string received_text(const PortRecord &port)
 {
-    if (port.messages == 0)
+    const auto &kept = port.items();
+    if (kept.empty())
         return "nothing received";
     std::string out;
-    const std::size_t from =
-        port.latest.size() > kReportedMessages ? port.latest.size() - kReportedMessages : 0;
-    for (std::size_t m = from; m < port.latest.size(); ++m)
-        out += (out.empty() ? "" : " / ") + hex_bytes(port.latest[m]);
-    if (port.messages > port.latest.size() - from)
-        out = format("%u messages, the latest %u: ", port.messages,
-                     static_cast<unsigned>(port.latest.size() - from)) + out;
+    const std::size_t from = kept.size() > kReportedMessages ? kept.size() - kReportedMessages : 0;
+    for (std::size_t m = from; m < kept.size(); ++m)
+        out += (out.empty() ? "" : " / ") + hex_bytes(kept[m]);
+    if (port.total() > kept.size() - from)
+        out = format("%u messages, the latest %u: ", port.total(),
+                     static_cast<unsigned>(kept.size() - from)) + out;
     return out;
 }
 
@@ -78,7 +78,7 @@ std::string report_text(const State &s)
                   c.set_destroys);
     if (s.log.dropped() > 0)
         out += format("  call log: the latest %u of %u calls kept\n",
-                      static_cast<unsigned>(s.log.lines().size()), c.calls);
+                      static_cast<unsigned>(s.log.items().size()), c.calls);
     const std::string faults = faults_text(s);
     out += faults.empty() ? "  handle faults: none\n" : faults;
     return out;
@@ -128,7 +128,7 @@ size_t VPERIPH_CALL vp_calls(char *buffer, size_t size)
     std::string text;
     if (s.log.dropped() > 0)
         text = format("(%u earlier calls not kept)\n", s.log.dropped());
-    for (const std::string &line : s.log.lines())
+    for (const std::string &line : s.log.items())
         text += line + "\n";
     return copy_out(text, buffer, size);
 }
@@ -138,7 +138,7 @@ size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t s
     Session session;
     std::vector<std::uint8_t> bytes;
     if (port < session.s().received.size())
-        for (const auto &m : session.s().received[port].latest)
+        for (const auto &m : session.s().received[port].items())
             bytes.insert(bytes.end(), m.begin(), m.end());
     if (buffer != nullptr)
         std::memcpy(buffer, bytes.data(), bytes.size() < size ? bytes.size() : size);
@@ -152,8 +152,8 @@ unsigned VPERIPH_CALL vp_port_messages(unsigned port, unsigned *kept)
     const PortRecord none{};
     const PortRecord &record = known ? session.s().received[port] : none;
     if (kept != nullptr)
-        *kept = static_cast<unsigned>(record.latest.size());
-    return record.messages;
+        *kept = static_cast<unsigned>(record.items().size());
+    return record.total();
 }
 
 size_t VPERIPH_CALL vp_faults(char *buffer, size_t size)
@@ -168,7 +168,7 @@ void VPERIPH_CALL vp_get_counters(struct vp_counters *out)
     if (out != nullptr) {
         const State &s = session.s();
         *out = s.counters;
-        out->faults = static_cast<unsigned>(s.faults.lines().size() + s.faults.dropped() +
+        out->faults = static_cast<unsigned>(s.faults.items().size() + s.faults.dropped() +
                                             s.handles.size() + s.sets.size());
     }
 }

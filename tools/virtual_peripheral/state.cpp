@@ -48,6 +48,15 @@ bool read_file(const std::wstring &path, std::string &text, std::string &why, bo
     return ok;
 }
 
+// A host that loads and frees tarnwick.dll again and again keeps one record
+// and one report.
+void pin_until_exit()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&pin_until_exit), &self);
+}
+
 } // namespace
 
 std::string format(const char *fmt, ...)
@@ -96,6 +105,7 @@ size_t copy_out(const std::string &text, char *buffer, size_t size)
 
 void reset(State &s, Description d, std::string source, std::string problem)
 {
+    pin_until_exit();
     s = State{};
     s.loaded = true;
     s.d = std::move(d);
@@ -129,13 +139,6 @@ std::wstring beside_this_dll(const wchar_t *file_name)
         path.resize(path.size() * 2);
     }
     return path.substr(0, path.find_last_of(L"\\/") + 1) + file_name;
-}
-
-void pin_until_exit()
-{
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&pin_until_exit), &self);
 }
 
 void load_from_environment(State &s)

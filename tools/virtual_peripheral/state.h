@@ -22,52 +22,52 @@ struct DeviceSet {
 };
 
 // A host that polls for hours must not grow the record without end: each
-// part keeps a bounded number of items and counts the ones it let go.
-class BoundedLines {
-public:
-    enum class Keep { latest, first };
-    BoundedLines(std::size_t limit, Keep keep) : limit_(limit), keep_(keep) {}
+// part keeps at most Limit items, the latest or the first, and counts the
+// ones it let go.
+enum class Keep { latest, first };
 
-    void add(std::string line)
+template <typename Item, std::size_t Limit, Keep keep> class Bounded {
+public:
+    void add(Item item)
     {
-        if (lines_.size() < limit_) {
-            lines_.push_back(std::move(line));
-            return;
+        if (items_.size() == Limit) {
+            ++dropped_;
+            if (keep == Keep::first)
+                return;
+            items_.pop_front();
         }
-        ++dropped_;
-        if (keep_ == Keep::latest) {
-            lines_.pop_front();
-            lines_.push_back(std::move(line));
-        }
+        items_.push_back(std::move(item));
     }
-    const std::deque<std::string> &lines() const { return lines_; }
+    const std::deque<Item> &items() const { return items_; }
     unsigned dropped() const { return dropped_; }
+    unsigned total() const { return static_cast<unsigned>(items_.size()) + dropped_; }
 
 private:
-    std::size_t limit_;
-    Keep keep_;
-    std::deque<std::string> lines_;
+    std::deque<Item> items_;
     unsigned dropped_ = 0;
 };
 
-struct PortRecord {
-    std::deque<std::vector<std::uint8_t>> latest; // at most VP_KEPT_MESSAGES
-    unsigned messages = 0;                        // received in all
-};
+// The messages one port received.
+using PortRecord = Bounded<std::vector<std::uint8_t>, VP_KEPT_MESSAGES, Keep::latest>;
 
 // Handle values are handed out in ascending order, so a value below the next
 // one that is no longer live was released: only live ones are stored.
 constexpr std::uintptr_t kFirstMidiHandle = 0x4D100001;
 constexpr std::uintptr_t kFirstSet = 0x5E700001;
 
+inline bool was_issued(std::uintptr_t value, std::uintptr_t first, std::uintptr_t next)
+{
+    return value >= first && value < next;
+}
+
 struct State {
     bool loaded = false;
     Description d;
     std::string source;  // where the description came from
     std::string problem; // why it could not be used; empty when it was
-    BoundedLines log{VP_KEPT_CALLS, BoundedLines::Keep::latest};
+    Bounded<std::string, VP_KEPT_CALLS, Keep::latest> log;
     // The first fault is the one that explains the others.
-    BoundedLines faults{VP_KEPT_FAULTS, BoundedLines::Keep::first};
+    Bounded<std::string, VP_KEPT_FAULTS, Keep::first> faults;
     std::vector<PortRecord> received;
     std::map<std::uintptr_t, unsigned> handles; // open port handles, to their port
     std::uintptr_t next_handle = kFirstMidiHandle;
@@ -90,7 +90,8 @@ std::string utf8(const std::wstring &s);
 // size > 0); returns its full length.
 size_t copy_out(const std::string &text, char *buffer, size_t size);
 
-// Replaces the description and clears everything recorded.
+// Replaces the description and clears everything recorded; from then on
+// this DLL stays loaded until the process ends.
 void reset(State &s, Description d, std::string source, std::string problem = {});
 
 // The description named by TARNWICK_VP_FILE, else the one beside this DLL.
@@ -102,10 +103,6 @@ bool environment(const wchar_t *name, std::wstring &value);
 // A file of the same folder as this DLL.
 std::wstring beside_this_dll(const wchar_t *file_name);
 
-// Keeps this DLL loaded until the process ends, so that a host which loads
-// and frees tarnwick.dll again and again keeps one record and one report.
-void pin_until_exit();
-
 // Serialises every call (Wine may call from its own threads) and loads the
 // description on first use.
 class Session {
@@ -113,10 +110,8 @@ public:
     Session()
     {
         EnterCriticalSection(&g_lock);
-        if (!s().loaded) {
-            pin_until_exit();
+        if (!s().loaded)
             load_from_environment(s());
-        }
     }
     ~Session() { LeaveCriticalSection(&g_lock); }
     Session(const Session &) = delete;
