@@ -12,7 +12,7 @@ if(TARNWICK_FUZZ)
   set(hardware_id_fuzz_sources ${TARNWICK_PURE_SOURCES})
   set(key_message_fuzz_sources ${TARNWICK_PURE_SOURCES} ${PROJECT_SOURCE_DIR}/tools/cli/key_match.cpp
       ${PROJECT_SOURCE_DIR}/tools/cli/args.cpp)
-  set(description_fuzz_sources ${VP_DIR}/description.cpp)
+  set(description_fuzz_sources ${VP_DIR}/description.cpp ${VP_DIR}/text.cpp)
   # The description's seeds are the examples people read: the code blocks of
   # the virtual peripheral's README and the demo's description.
   set(description_seed_texts ${VP_DIR}/README.md ${VP_DIR}/demo.vp)
@@ -42,6 +42,7 @@ set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-
 add_executable(unit_tests
   ${TARNWICK_PURE_SOURCES}
   tools/virtual_peripheral/description.cpp
+  tools/virtual_peripheral/text.cpp
   tests/unit/hardware_id_test.cpp
   tests/unit/description_test.cpp)
 target_include_directories(unit_tests PRIVATE ${TARNWICK_INCLUDES} tools/virtual_peripheral)

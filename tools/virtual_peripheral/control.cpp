@@ -2,23 +2,89 @@
 #define VPERIPH_BUILDING
 #include "state.h"
 
+#include "text.h"
+
+namespace vperiph {
+
+namespace {
+
+std::wstring g_folder, g_program;
+std::string g_program_path;
+
+// The full path of a module (nullptr: the program), however long.
+std::wstring module_path(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// Everything the loader lock guards is asked here, where the loader holds
+// it anyway: later, under this DLL's own lock, asking for it could deadlock
+// with a thread ending (which holds the loader lock and waits for ours).
+bool attach(HINSTANCE instance)
+{
+    g_module = instance;
+    InitializeCriticalSection(&g_lock);
+    try {
+        const std::wstring self = module_path(instance);
+        g_folder = self.substr(0, self.find_last_of(L"\\/") + 1);
+        const std::wstring program = module_path(nullptr);
+        g_program_path = utf8(program);
+        g_program = program.substr(program.find_last_of(L"\\/") + 1);
+        const std::size_t dot = g_program.find_last_of(L'.');
+        if (dot != std::wstring::npos && dot > 0)
+            g_program.erase(dot);
+        if (g_program.empty())
+            g_program = L"program";
+    } catch (...) {
+        return false;
+    }
+    // A host that loads and frees tarnwick.dll again and again keeps one
+    // record and one report.
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&attach), &pinned);
+    return true;
+}
+
+} // namespace
+
+const std::wstring &this_dll_folder() { return g_folder; }
+const std::wstring &program_name() { return g_program; }
+const std::string &program_path() { return g_program_path; }
+
+} // namespace vperiph
+
 using namespace vperiph;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        InitializeCriticalSection(&g_lock);
-        g_state = new State();
-    } else if (reason == DLL_PROCESS_DETACH) {
-        // The process is ending (or, had pinning failed, the host let go of
-        // the library): report what the peripheral saw.
-        write_report_at_exit();
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        return attach(instance);
+    case DLL_THREAD_DETACH:
+        thread_ended(GetCurrentThreadId());
+        break;
+    case DLL_PROCESS_DETACH:
+        // reserved: the process is ending. Otherwise (had pinning failed) the
+        // host let go of the library, and nothing may be left behind.
+        write_report(reserved != nullptr);
         if (reserved == nullptr) {
-            delete g_state;
-            g_state = nullptr;
+            delete g_loaded.exchange(nullptr);
             DeleteCriticalSection(&g_lock);
         }
+        break;
+    default:
+        break;
     }
     return TRUE;
 }
@@ -27,24 +93,35 @@ extern "C" {
 
 int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size)
 {
-    Description d;
-    std::string message;
-    if (description == nullptr || !vperiph::parse_description(description, d, message)) {
-        copy_out(description == nullptr ? "no description" : message, error, error_size);
+    try {
+        Description d;
+        std::string message;
+        if (description == nullptr || !vperiph::parse_description(description, d, message)) {
+            copy_out(description == nullptr ? "no description" : message, error, error_size);
+            return -1;
+        }
+        auto next = std::make_unique<Loaded>(std::move(d), "given by vp_load", std::string());
+        Session session("vp_load", false);
+        reserve_report();
+        install(std::move(next));
+        copy_out("", error, error_size);
+        return 0;
+    } catch (...) {
+        copy_out("not enough memory for this description", error, error_size);
         return -1;
     }
-    EnterCriticalSection(&g_lock);
-    reset(*g_state, std::move(d), "given by vp_load");
-    LeaveCriticalSection(&g_lock);
-    copy_out("", error, error_size);
-    return 0;
 }
 
 void VPERIPH_CALL vp_clear(void)
 {
-    Session session;
-    State &s = session.s();
-    reset(s, Description(s.d), std::string(s.source), std::string(s.problem));
+    try {
+        Session session("vp_clear");
+        if (session.ok())
+            install(std::make_unique<Loaded>(Description(session.d()), session.loaded().source,
+                                             session.loaded().problem));
+    } catch (...) {
+        // The record stays as it was.
+    }
 }
 
 } // extern "C"

@@ -1,16 +1,12 @@
 #include "description.h"
 
-#include <sstream>
+#include <set>
+
+#include "text.h"
 
 namespace vperiph {
 
 namespace {
-
-// A description is written by hand; repeat= makes many entries from one line,
-// and so many lines could ask for more than any host needs.
-constexpr std::size_t kMostUsbEntries = 100000;
-// bytes= past the data pads it with zeros: up to a size a property can have.
-constexpr std::uint32_t kLargestProperty = 65536;
 
 struct Token {
     bool quoted;
@@ -39,27 +35,27 @@ bool read_hex(const std::string &s, std::size_t &i, int digits, unsigned &value)
     return true;
 }
 
-// One UTF-8 sequence to one UTF-16 unit (the BMP is all a port name needs).
-bool read_utf8(const std::string &s, std::size_t &i, char16_t &unit)
+// One UTF-8 sequence as UTF-16: one unit, or a surrogate pair.
+bool read_utf8(const std::string &s, std::size_t &i, std::u16string &out)
 {
-    const auto b = static_cast<unsigned char>(s[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : -1;
-    if (extra < 0 || (extra > 0 && i + extra >= s.size()))
+    char32_t cp = 0;
+    if (!next_utf8(s, i, cp))
         return false;
-    unsigned cp = extra == 0 ? b : extra == 1 ? (b & 0x1F) : (b & 0x0F);
-    for (int k = 1; k <= extra; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80)
-            return false;
-        cp = (cp << 6) | (c & 0x3F);
+    if (cp >= 0x10000) {
+        out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(cp);
     }
-    i += extra + 1;
-    unit = static_cast<char16_t>(cp);
     return true;
 }
 
 bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &error)
 {
+    if (line.find('\0') != std::string::npos) {
+        error = "a NUL byte: a description is UTF-8 text, or UTF-16 with its byte order mark";
+        return false;
+    }
     std::size_t i = 0;
     while (i < line.size()) {
         const char c = line[i];
@@ -95,12 +91,10 @@ bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &
                     t.text += static_cast<char16_t>(v);
                 } else {
                     // Any other backslash stands for itself: "USB\VID_..." reads as written.
-                    char16_t unit = 0;
-                    if (!read_utf8(line, i, unit)) {
+                    if (!read_utf8(line, i, t.text)) {
                         error = "bad UTF-8 in string";
                         return false;
                     }
-                    t.text += unit;
                 }
             }
             tokens.push_back(t);
@@ -115,6 +109,7 @@ bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &
     return true;
 }
 
+// A bare word is bytes as the file had them.
 std::string narrow(const std::u16string &s)
 {
     std::string out;
@@ -168,10 +163,18 @@ void append_multi_sz(std::vector<std::uint8_t> &out, const std::u16string &s)
     out.push_back(0);
 }
 
+// The description being read: what the lines so far asked for, checked
+// against the limits as each line is read.
+struct Reading {
+    Description &d;
+    std::size_t property_bytes = 0;
+    int fail_line = 0, classdevs_line = 0;
+};
+
 class LineParser {
 public:
-    LineParser(const std::vector<Token> &tokens, Description &d, int line)
-        : tokens_(tokens), d_(d), line_(line)
+    LineParser(const std::vector<Token> &tokens, Reading &r, int line)
+        : tokens_(tokens), r_(r), d_(r.d), line_(line)
     {
     }
 
@@ -188,7 +191,7 @@ public:
             return classdevs(error);
         if (word == "fail")
             return fail_call(error);
-        return fail(error, "unknown keyword '" + word + "'");
+        return fail(error, "unknown keyword '" + printable(word) + "'");
     }
 
 private:
@@ -203,11 +206,34 @@ private:
         d_.standin_only.push_back("line " + std::to_string(line_) + ": " + item);
     }
 
-    bool status_option(const std::string &value, std::uint32_t &out, const std::string &key,
+    // key=value at token i; a key given twice on one line is refused, as
+    // the reader could not tell which one counts.
+    bool option(std::size_t i, std::string &key, std::string &value, const char *what,
+                std::string &error)
+    {
+        if (!split_option(tokens_[i], key, value))
+            return fail(error, std::string(what) + " options are key=value");
+        if (!seen_.insert(key).second)
+            return fail(error, printable(key) + "= given twice");
+        return true;
+    }
+
+    bool number_option(const std::string &key, const std::string &value, std::uint32_t &out,
                        std::string &error)
     {
         if (!parse_number(value, out))
-            return fail(error, "bad number for " + key + ": '" + value + "'");
+            return fail(error, "bad number for " + printable(key) + ": '" + printable(value) + "'");
+        return true;
+    }
+
+    // A Win32 error that is to make a call fail: 0 would mean success.
+    bool error_option(const std::string &key, const std::string &value, std::uint32_t &out,
+                      std::string &error)
+    {
+        if (!number_option(key, value, out, error))
+            return false;
+        if (out == 0)
+            return fail(error, key + "=0 would mean success: give a nonzero error");
         return true;
     }
 
@@ -215,14 +241,16 @@ private:
     {
         if (tokens_.size() < 2 || !tokens_[1].quoted)
             return fail(error, "port needs a quoted name");
+        if (d_.ports.size() == kMostPorts)
+            return fail(error, "more than " + std::to_string(kMostPorts) + " ports");
         Port p;
         p.name = tokens_[1].text;
         if (p.name.size() > 32)
             return fail(error, "port name longer than 32 characters");
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
-            if (!split_option(tokens_[i], key, value))
-                return fail(error, "port options are key=value");
+            if (!option(i, key, value, "port", error))
+                return false;
             std::uint32_t *target = key == "open"    ? &p.open
                                     : key == "getid" ? &p.getid
                                     : key == "caps"  ? &p.caps
@@ -230,7 +258,7 @@ private:
                                     : key == "close" ? &p.close
                                                      : nullptr;
             if (target != nullptr) {
-                if (!status_option(value, *target, key, error))
+                if (!number_option(key, value, *target, error))
                     return false;
             } else if (key == "tail") {
                 if (value == "garbage")
@@ -242,7 +270,7 @@ private:
                 else
                     return fail(error, "tail is garbage, zero or keep");
             } else {
-                return fail(error, "unknown port option '" + key + "'");
+                return fail(error, "unknown port option '" + printable(key) + "'");
             }
         }
         d_.ports.push_back(p);
@@ -253,12 +281,16 @@ private:
     {
         UsbEntry e;
         std::uint32_t repeat = 1, bytes = 0;
-        bool bytes_given = false;
+        bool bytes_given = false, data_given = false;
         for (std::size_t i = 1; i < tokens_.size(); ++i) {
             std::string key, value;
             if (split_option(tokens_[i], key, value)) {
+                if (!option(i, key, value, "usb", error))
+                    return false;
                 std::uint32_t v = 0;
-                if (!status_option(value, v, key, error))
+                const bool read = key == "property" ? error_option(key, value, v, error)
+                                                    : number_option(key, value, v, error);
+                if (!read)
                     return false;
                 if (key != "repeat")
                     standin_only(key + "=" + value);
@@ -274,7 +306,7 @@ private:
                 } else if (key == "vanish") {
                     e.vanish = v;
                 } else {
-                    return fail(error, "unknown usb option '" + key + "'");
+                    return fail(error, "unknown usb option '" + printable(key) + "'");
                 }
             } else if (hex && !tokens_[i].quoted) {
                 const std::string s = narrow(tokens_[i].text);
@@ -285,21 +317,43 @@ private:
                         return fail(error, "usb-hex takes pairs of hex digits");
                     else
                         e.property.push_back(static_cast<std::uint8_t>(v));
+                data_given = true;
             } else if (!hex && tokens_[i].quoted) {
                 append_multi_sz(e.property, tokens_[i].text);
+                data_given = true;
             } else {
                 return fail(error, hex ? "usb-hex takes hex bytes" : "usb takes quoted strings");
             }
         }
+        if (!data_given)
+            return fail(error, hex ? "usb-hex needs its bytes (bytes=0 delivers none)"
+                                   : "usb needs at least one quoted string");
         if (!hex)
             e.property.push_back(0), e.property.push_back(0); // the list's closing terminator
         if (bytes_given && bytes > kLargestProperty)
             return fail(error, "bytes is at most 65536");
         if (bytes_given)
             e.property.resize(bytes, 0);
+        if (repeat == 0)
+            return fail(error, "repeat is at least 1");
         if (repeat > kMostUsbEntries - d_.usb.size())
             return fail(error, "more than 100000 USB entries in all");
+        // Checked before anything is made: repeat= multiplies the data.
+        const std::size_t size = e.property.size();
+        if (size != 0 && (kMostPropertyBytes - r_.property_bytes) / size < repeat)
+            return fail(error, "more than 8 MiB of hardware-ID data in all (repeat= counts each copy)");
+        r_.property_bytes += size * repeat;
         d_.usb.insert(d_.usb.end(), repeat, e);
+        return true;
+    }
+
+    // Once per description: a second line would silently win.
+    bool once(int &first_line, const char *what, std::string &error)
+    {
+        if (first_line != 0)
+            return fail(error, std::string(what) + " given twice (first on line " +
+                                   std::to_string(first_line) + ")");
+        first_line = line_;
         return true;
     }
 
@@ -307,13 +361,17 @@ private:
     {
         if (tokens_.size() < 2 || narrow(tokens_[1].text) != "fail")
             return fail(error, "classdevs takes 'fail [error=N]'");
+        if (!once(r_.classdevs_line, "classdevs fail", error))
+            return false;
         d_.classdevs_error = 13; // ERROR_INVALID_DATA
         standin_only("classdevs fail");
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
-            if (!split_option(tokens_[i], key, value) || key != "error")
+            if (!option(i, key, value, "classdevs", error))
+                return false;
+            if (key != "error")
                 return fail(error, "classdevs takes 'fail [error=N]'");
-            if (!status_option(value, d_.classdevs_error, key, error))
+            if (!error_option(key, value, d_.classdevs_error, error))
                 return false;
         }
         return true;
@@ -324,13 +382,17 @@ private:
         std::uint32_t n = 0;
         if (tokens_.size() < 2 || !parse_number(narrow(tokens_[1].text), n) || n == 0)
             return fail(error, "fail takes a call number from 1");
+        if (!once(r_.fail_line, "fail N", error))
+            return false;
         d_.fail_call = n;
         standin_only("fail " + std::to_string(n));
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
-            if (!split_option(tokens_[i], key, value) || key != "status")
+            if (!option(i, key, value, "fail", error))
+                return false;
+            if (key != "status")
                 return fail(error, "fail takes 'N [status=S]'");
-            if (!status_option(value, d_.fail_status, key, error))
+            if (!number_option(key, value, d_.fail_status, error))
                 return false;
             if (d_.fail_status == 0)
                 return fail(error, "an injected failure needs a nonzero status");
@@ -340,27 +402,99 @@ private:
     }
 
     const std::vector<Token> &tokens_;
+    Reading &r_;
     Description &d_;
     int line_;
+    std::set<std::string> seen_;
 };
+
+int line_of(const std::string &text, std::size_t end)
+{
+    int line = 1;
+    for (std::size_t i = 0; i < end; ++i)
+        line += text[i] == '\n' ? 1 : 0;
+    return line;
+}
+
+// UTF-16 of either byte order to UTF-8; the line of a fault is counted in
+// characters of the text.
+bool from_utf16(const std::string &bytes, bool little_endian, std::string &out, std::string &error)
+{
+    const auto unit = [&](std::size_t i) {
+        const unsigned a = static_cast<unsigned char>(bytes[i]);
+        const unsigned b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<char32_t>(little_endian ? a | (b << 8) : (a << 8) | b);
+    };
+    const std::size_t whole = bytes.size() - bytes.size() % 2;
+    for (std::size_t i = 2; i < whole; i += 2) {
+        char32_t cp = unit(i);
+        if (high_surrogate(cp) && i + 3 < whole && low_surrogate(unit(i + 2))) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (high_surrogate(cp) || low_surrogate(cp)) {
+            error = "line " + std::to_string(line_of(out, out.size())) +
+                    ": a lone UTF-16 surrogate, which no text holds";
+            return false;
+        }
+        append_utf8(out, cp);
+    }
+    if (whole != bytes.size()) {
+        error = "line " + std::to_string(line_of(out, out.size())) +
+                ": UTF-16 text that ends in half a character";
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
-bool parse_description(const std::string &text, Description &out, std::string &error)
+bool decode_description(const std::string &bytes, std::string &utf8_text, std::string &error)
+{
+    utf8_text.clear();
+    const auto starts = [&](const char *mark, std::size_t n) {
+        return bytes.compare(0, n, mark, n) == 0;
+    };
+    if (starts("\xEF\xBB\xBF", 3)) {
+        utf8_text = bytes.substr(3);
+        return true;
+    }
+    if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2))
+        return from_utf16(bytes, bytes[0] == '\xFF', utf8_text, error);
+    utf8_text = bytes;
+    return true;
+}
+
+bool parse_description_text(const std::string &text, Description &out, std::string &error)
 {
     out = Description{};
-    std::istringstream lines(text);
-    std::string line;
-    for (int number = 1; std::getline(lines, line); ++number) {
+    Reading reading{out};
+    int number = 1;
+    for (std::size_t start = 0; start < text.size(); ++number) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
         std::vector<Token> tokens;
         std::string message;
         if (!tokenize(line, tokens, message) ||
-            (!tokens.empty() && !LineParser(tokens, out, number).parse(message))) {
+            (!tokens.empty() && !LineParser(tokens, reading, number).parse(message))) {
             error = "line " + std::to_string(number) + ": " + message;
+            out = Description{};
             return false;
         }
     }
     return true;
+}
+
+bool parse_description(const std::string &bytes, Description &out, std::string &error)
+{
+    std::string text;
+    if (!decode_description(bytes, text, error)) {
+        out = Description{};
+        return false;
+    }
+    return parse_description_text(text, out, error);
 }
 
 } // namespace vperiph

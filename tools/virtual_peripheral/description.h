@@ -9,6 +9,13 @@
 
 namespace vperiph {
 
+// What any description may ask for at most, so that none can take a host's
+// memory: about 20 MB for the largest description these allow.
+constexpr std::size_t kMostPorts = 256;
+constexpr std::size_t kMostUsbEntries = 100000;
+constexpr std::size_t kMostPropertyBytes = 8u << 20; // all entries' hardware-ID data together
+constexpr std::uint32_t kLargestProperty = 65536;    // bytes= of one entry
+
 enum class NameTail { garbage, zero, keep };
 
 struct Port {
@@ -36,9 +43,17 @@ struct Description {
     std::vector<std::string> standin_only;
 };
 
-// Parses a whole description. On failure returns false with a message that
-// names the line.
-bool parse_description(const std::string &text, Description &out, std::string &error);
+// A description file's bytes as UTF-8: a UTF-8 byte order mark is skipped,
+// UTF-16 (either byte order, with its mark) is converted. False with a
+// message naming the line when the bytes cannot be text of either kind.
+bool decode_description(const std::string &bytes, std::string &utf8, std::string &error);
+
+// Parses a whole description file (any encoding decode_description takes).
+// On failure returns false with a message that names the line.
+bool parse_description(const std::string &bytes, Description &out, std::string &error);
+
+// Parses UTF-8 text already decoded.
+bool parse_description_text(const std::string &utf8, Description &out, std::string &error);
 
 } // namespace vperiph
 

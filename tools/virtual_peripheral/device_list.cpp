@@ -8,24 +8,45 @@
 #include <cstring>
 
 #include "state.h"
+#include "text.h"
 
 namespace vperiph {
 
 namespace {
 
-bool set_was_issued(const State &s, HDEVINFO set)
+using Members = std::shared_ptr<const std::vector<std::uint32_t>>;
+
+// The live set `set`, or null with the fault recorded.
+const Holder *live_set(Record &r, HDEVINFO set, const char *function)
 {
-    return was_issued(reinterpret_cast<std::uintptr_t>(set), kFirstSet, s.next_set);
+    const auto value = reinterpret_cast<std::uintptr_t>(set);
+    const Holder *held = r.sets.find(value);
+    if (held == nullptr)
+        add_fault(r, "%s on %s set 0x%llx", function,
+                  r.set_handles.was_issued(value) ? "destroyed" : "unknown", value_of(set));
+    return held;
 }
 
-DeviceSet *live_set(Session &session, HDEVINFO set, const char *function)
+// The members of a set of the given build; a host that polls makes the
+// same list again and again, so an unchanged one is shared.
+Members members_at(const Description &d, std::uint64_t build)
 {
-    auto it = session.s().sets.find(reinterpret_cast<std::uintptr_t>(set));
-    if (it != session.s().sets.end())
-        return &it->second;
-    session.fault(format("%s on %s set %p", function,
-                         set_was_issued(session.s(), set) ? "destroyed" : "unknown", set));
-    return nullptr;
+    static Members last;
+    auto members = std::make_shared<std::vector<std::uint32_t>>();
+    for (std::size_t i = 0; i < d.usb.size(); ++i) {
+        const UsbEntry &e = d.usb[i];
+        if (build > e.appear && (e.vanish == 0 || build <= e.vanish))
+            members->push_back(static_cast<std::uint32_t>(i));
+    }
+    if (last == nullptr || *last != *members)
+        last = members;
+    return last;
+}
+
+const std::vector<std::uint32_t> *members_of(Loaded &l, HDEVINFO set)
+{
+    const auto it = l.members.find(reinterpret_cast<std::uintptr_t>(set));
+    return it == l.members.end() ? nullptr : it->second.get();
 }
 
 std::string wide_arg(const wchar_t *s)
@@ -33,9 +54,9 @@ std::string wide_arg(const wchar_t *s)
     if (s == nullptr)
         return "null";
     std::u16string u;
-    for (; *s != 0; ++s)
+    for (; *s != 0 && u.size() < 64; ++s)
         u += static_cast<char16_t>(*s);
-    return "\"" + utf8(u) + "\"";
+    return "\"" + quoted(u) + (*s != 0 ? "...\"" : "\"");
 }
 
 // How a SetupAPI call's BOOL result reads in the log.
@@ -55,72 +76,90 @@ extern "C" {
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, HWND hwndParent,
                                      DWORD Flags)
 {
-    Session session;
-    State &s = session.s();
-    ++s.counters.set_builds;
-    DWORD error = 0;
-    if (session.injected())
-        error = session.injected_status(ERROR_NOT_ENOUGH_MEMORY);
-    else if (s.d.classdevs_error != 0)
-        error = s.d.classdevs_error;
-    else if (ClassGuid == nullptr && !(Flags & DIGCF_ALLCLASSES))
-        error = ERROR_INVALID_PARAMETER;
-    std::string guid = "null";
-    if (ClassGuid != nullptr)
-        guid = format("{%08lx-...}", static_cast<unsigned long>(ClassGuid->Data1));
-    HDEVINFO result = INVALID_HANDLE_VALUE;
-    if (error == 0) {
-        const unsigned build = ++s.builds;
-        DeviceSet set;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return guarded<HDEVINFO>(INVALID_HANDLE_VALUE, [&] {
+        Session session("SetupDiGetClassDevsW");
+        if (!session.ok())
+            return INVALID_HANDLE_VALUE;
+        const Description &d = session.d();
+        const Record &now = session.record();
+        // What may allocate comes first, before the record changes.
+        const std::string log_args =
+            format("SetupDiGetClassDevsW(class=%s, enumerator=%s, parent=0x%llx, flags=0x%lx)",
+                   ClassGuid == nullptr
+                       ? "null"
+                       : format("{%08lx-...}", static_cast<unsigned long>(ClassGuid->Data1)).c_str(),
+                   wide_arg(Enumerator).c_str(), value_of(hwndParent),
+                   static_cast<unsigned long>(Flags));
         const bool usb = Enumerator != nullptr && lstrcmpiW(Enumerator, L"USB") == 0;
-        for (size_t i = 0; usb && i < s.d.usb.size(); ++i) {
-            const UsbEntry &e = s.d.usb[i];
-            if (build > e.appear && (e.vanish == 0 || build <= e.vanish))
-                set.members.push_back(i);
-        }
-        const std::uintptr_t h = s.next_set++;
-        s.sets[h] = set;
-        result = reinterpret_cast<HDEVINFO>(h);
-    }
-    session.log(format("SetupDiGetClassDevsW(class=%s, enumerator=%s, parent=%p, flags=0x%lx) -> %s",
-                       guid.c_str(), wide_arg(Enumerator).c_str(), static_cast<void *>(hwndParent),
-                       static_cast<unsigned long>(Flags),
-                       error == 0 ? format("set=%p", result).c_str()
-                                  : format("INVALID_HANDLE_VALUE error=%lu",
-                                           static_cast<unsigned long>(error)).c_str()));
-    SetLastError(error);
-    return result;
+        const Members members =
+            usb ? members_at(d, now.builds + 1) : std::make_shared<std::vector<std::uint32_t>>();
+        const std::uintptr_t h =
+            now.set_handles.next([&](std::uintptr_t v) { return now.sets.find(v) != nullptr; });
+        session.loaded().members[h] = members;
+        const DWORD thread = GetCurrentThreadId();
+        const DWORD error = session.call([&](Record &rec, bool failing) {
+            ++rec.counts.set_builds;
+            DWORD e = failing                   ? session.injected_status(ERROR_NOT_ENOUGH_MEMORY)
+                      : d.classdevs_error != 0 ? d.classdevs_error
+                      : ClassGuid == nullptr && !(Flags & DIGCF_ALLCLASSES)
+                          ? DWORD(ERROR_INVALID_PARAMETER)
+                          : DWORD(0);
+            if (e == 0 && rec.sets.full()) {
+                add_fault(rec, "SetupDiGetClassDevsW with %u sets live already",
+                          static_cast<unsigned>(kMostOpenSets));
+                e = ERROR_NOT_ENOUGH_MEMORY;
+            }
+            if (e == 0) {
+                ++rec.builds;
+                rec.set_handles.take(h);
+                rec.sets.add(Holder{h, 0, thread, false});
+            }
+            return e;
+        });
+        if (error != 0)
+            session.loaded().members.erase(h);
+        const HDEVINFO result = error == 0 ? reinterpret_cast<HDEVINFO>(h) : INVALID_HANDLE_VALUE;
+        session.log("%s -> %s", log_args.c_str(),
+                    error == 0 ? format("set=0x%llx", value_of(result)).c_str()
+                               : format("INVALID_HANDLE_VALUE error=%lu",
+                                        static_cast<unsigned long>(error)).c_str());
+        SetLastError(error);
+        return result;
+    });
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                                   PSP_DEVINFO_DATA DeviceInfoData)
 {
-    Session session;
-    State &s = session.s();
-    ++s.counters.enum_calls;
-    DeviceSet *set = live_set(session, DeviceInfoSet, "SetupDiEnumDeviceInfo");
-    DWORD error = 0;
-    if (session.injected())
-        error = session.injected_status(ERROR_INVALID_DATA);
-    else if (set == nullptr)
-        error = ERROR_INVALID_HANDLE;
-    else if (DeviceInfoData == nullptr)
-        error = ERROR_INVALID_PARAMETER;
-    else if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
-        error = ERROR_INVALID_USER_BUFFER;
-    else if (MemberIndex >= set->members.size())
-        error = ERROR_NO_MORE_ITEMS;
-    if (error == 0 && set != nullptr && MemberIndex < set->members.size()) {
-        std::memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
-        DeviceInfoData->DevInst = static_cast<DWORD>(set->members[MemberIndex] + 1);
-        DeviceInfoData->Reserved = MemberIndex;
-    }
-    session.log(format("SetupDiEnumDeviceInfo(set=%p, index=%lu, cbSize=%lu) -> %s",
-                       DeviceInfoSet, static_cast<unsigned long>(MemberIndex),
-                       DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->cbSize) : 0ul,
-                       bool_result(error).c_str()));
-    SetLastError(error);
-    return error == 0;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return guarded<BOOL>(FALSE, [&] {
+        Session session("SetupDiEnumDeviceInfo");
+        if (!session.ok())
+            return FALSE;
+        const std::vector<std::uint32_t> *members = members_of(session.loaded(), DeviceInfoSet);
+        const DWORD error = session.call([&](Record &rec, bool failing) {
+            ++rec.counts.enum_calls;
+            const Holder *set = live_set(rec, DeviceInfoSet, "SetupDiEnumDeviceInfo");
+            return failing                      ? session.injected_status(ERROR_INVALID_DATA)
+                   : set == nullptr || members == nullptr ? DWORD(ERROR_INVALID_HANDLE)
+                   : DeviceInfoData == nullptr ? DWORD(ERROR_INVALID_PARAMETER)
+                   : DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ? DWORD(ERROR_INVALID_USER_BUFFER)
+                   : MemberIndex >= members->size() ? DWORD(ERROR_NO_MORE_ITEMS)
+                                                    : DWORD(0);
+        });
+        if (error == 0) {
+            std::memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
+            DeviceInfoData->DevInst = (*members)[MemberIndex] + 1;
+            DeviceInfoData->Reserved = MemberIndex;
+        }
+        session.log("SetupDiEnumDeviceInfo(set=0x%llx, index=%lu, cbSize=%lu) -> %s",
+                    value_of(DeviceInfoSet), static_cast<unsigned long>(MemberIndex),
+                    DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->cbSize) : 0ul,
+                    bool_result(error).c_str());
+        SetLastError(error);
+        return error == 0 ? TRUE : FALSE;
+    });
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
@@ -128,70 +167,86 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
-    Session session;
-    State &s = session.s();
-    ++s.counters.property_reads;
-    DeviceSet *set = live_set(session, DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyW");
-    DWORD error = 0;
-    const UsbEntry *entry = nullptr;
-    if (session.injected())
-        error = session.injected_status(ERROR_INVALID_DATA);
-    else if (set == nullptr)
-        error = ERROR_INVALID_HANDLE;
-    else if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ||
-             DeviceInfoData->Reserved >= set->members.size())
-        error = ERROR_INVALID_PARAMETER;
-    else if (Property != SPDRP_HARDWAREID)
-        error = ERROR_INVALID_DATA;
-    else if ((entry = &s.d.usb[set->members[DeviceInfoData->Reserved]])->property_error != 0)
-        error = entry->property_error;
-    DWORD length = 0;
-    if (error == 0 && entry != nullptr) {
-        length = static_cast<DWORD>(entry->property.size());
-        if (RequiredSize != nullptr)
-            *RequiredSize = length;
-        if (PropertyBuffer == nullptr || PropertyBufferSize < length) {
-            error = ERROR_INSUFFICIENT_BUFFER;
-        } else {
-            std::memcpy(PropertyBuffer, entry->property.data(), length);
-            if (PropertyRegDataType != nullptr)
-                *PropertyRegDataType = REG_MULTI_SZ;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return guarded<BOOL>(FALSE, [&] {
+        Session session("SetupDiGetDeviceRegistryPropertyW");
+        if (!session.ok())
+            return FALSE;
+        const Description &d = session.d();
+        const std::vector<std::uint32_t> *members = members_of(session.loaded(), DeviceInfoSet);
+        const UsbEntry *entry = nullptr;
+        DWORD error = session.call([&](Record &rec, bool failing) -> DWORD {
+            ++rec.counts.property_reads;
+            const Holder *set = live_set(rec, DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyW");
+            if (failing)
+                return session.injected_status(ERROR_INVALID_DATA);
+            if (set == nullptr || members == nullptr)
+                return DWORD(ERROR_INVALID_HANDLE);
+            if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ||
+                DeviceInfoData->Reserved >= members->size())
+                return DWORD(ERROR_INVALID_PARAMETER);
+            if (Property != SPDRP_HARDWAREID)
+                return DWORD(ERROR_INVALID_DATA);
+            entry = &d.usb[(*members)[DeviceInfoData->Reserved]];
+            return entry->property_error;
+        });
+        DWORD length = 0;
+        if (error == 0 && entry != nullptr) {
+            length = static_cast<DWORD>(entry->property.size());
+            if (RequiredSize != nullptr)
+                *RequiredSize = length;
+            if (PropertyBuffer == nullptr || PropertyBufferSize < length) {
+                error = ERROR_INSUFFICIENT_BUFFER;
+            } else {
+                std::memcpy(PropertyBuffer, entry->property.data(), length);
+                if (PropertyRegDataType != nullptr)
+                    *PropertyRegDataType = REG_MULTI_SZ;
+            }
         }
-    }
-    session.log(format("SetupDiGetDeviceRegistryPropertyW(set=%p, member=%lu, property=%lu, "
-                       "size=%lu) -> %s required=%lu",
-                       DeviceInfoSet,
-                       DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->Reserved) : 0ul,
-                       static_cast<unsigned long>(Property),
-                       static_cast<unsigned long>(PropertyBufferSize),
-                       bool_result(error).c_str(),
-                       static_cast<unsigned long>(length)));
-    SetLastError(error);
-    return error == 0;
+        session.log("SetupDiGetDeviceRegistryPropertyW(set=0x%llx, member=%lu, property=%lu, "
+                    "size=%lu) -> %s required=%lu",
+                    value_of(DeviceInfoSet),
+                    DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->Reserved) : 0ul,
+                    static_cast<unsigned long>(Property),
+                    static_cast<unsigned long>(PropertyBufferSize), bool_result(error).c_str(),
+                    static_cast<unsigned long>(length));
+        SetLastError(error);
+        return error == 0 ? TRUE : FALSE;
+    });
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
-    Session session;
-    State &s = session.s();
-    auto it = s.sets.find(reinterpret_cast<std::uintptr_t>(DeviceInfoSet));
-    DWORD error = 0;
-    if (it != s.sets.end()) {
-        // As with a port close, an injected failure still releases the set.
-        s.sets.erase(it);
-        ++s.counters.set_destroys;
-    } else {
-        session.fault(set_was_issued(s, DeviceInfoSet)
-                          ? format("set %p destroyed twice", DeviceInfoSet)
-                          : format("SetupDiDestroyDeviceInfoList of unknown set %p", DeviceInfoSet));
-        error = ERROR_INVALID_HANDLE;
-    }
-    if (session.injected() && error == 0)
-        error = session.injected_status(ERROR_INVALID_HANDLE);
-    session.log(format("SetupDiDestroyDeviceInfoList(set=%p) -> %s", DeviceInfoSet,
-                       bool_result(error).c_str()));
-    SetLastError(error);
-    return error == 0;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return guarded<BOOL>(FALSE, [&] {
+        Session session("SetupDiDestroyDeviceInfoList");
+        if (!session.ok())
+            return FALSE;
+        const auto value = reinterpret_cast<std::uintptr_t>(DeviceInfoSet);
+        const DWORD error = session.call([&](Record &rec, bool failing) {
+            DWORD e = 0;
+            if (rec.sets.find(value) != nullptr) {
+                // As with a port close, an injected failure still releases the set.
+                rec.sets.remove(value);
+                ++rec.counts.set_destroys;
+            } else {
+                add_fault(rec, rec.set_handles.was_issued(value)
+                                   ? "set 0x%llx destroyed twice"
+                                   : "SetupDiDestroyDeviceInfoList of unknown set 0x%llx",
+                          value_of(DeviceInfoSet));
+                e = ERROR_INVALID_HANDLE;
+            }
+            if (failing && e == 0)
+                e = session.injected_status(ERROR_INVALID_HANDLE);
+            return e;
+        });
+        if (session.record().sets.find(value) == nullptr)
+            session.loaded().members.erase(value);
+        session.log("SetupDiDestroyDeviceInfoList(set=0x%llx) -> %s", value_of(DeviceInfoSet),
+                    bool_result(error).c_str());
+        SetLastError(error);
+        return error == 0 ? TRUE : FALSE;
+    });
 }
 
 } // extern "C"

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "state.h"
@@ -15,26 +16,23 @@ namespace {
 
 constexpr std::uint16_t kGarbage = 0xFDFD; // no key byte can equal it
 
-// The port of an open handle, or null with the fault recorded.
-const unsigned *open_handle(Session &session, HMIDIOUT h, const char *function)
+// The open port handle `h`, or null with the fault recorded.
+const Holder *open_handle(Record &r, HMIDIOUT h, const char *function)
 {
-    const State &s = session.s();
     const auto value = reinterpret_cast<std::uintptr_t>(h);
-    const auto it = s.handles.find(value);
-    if (it != s.handles.end())
-        return &it->second;
-    session.fault(format("%s on %s handle %p", function,
-                         was_issued(value, kFirstMidiHandle, s.next_handle) ? "closed" : "unknown",
-                         static_cast<void *>(h)));
-    return nullptr;
+    const Holder *held = r.handles.find(value);
+    if (held == nullptr)
+        add_fault(r, "%s on %s handle 0x%llx", function,
+                  r.port_handles.was_issued(value) ? "closed" : "unknown", value_of(h));
+    return held;
 }
 
 // Bytes a device sees for a short message: the status byte decides the
 // length; a data byte in the status position is handed over with both others.
-std::vector<std::uint8_t> message_bytes(DWORD word)
+Message message_bytes(DWORD word)
 {
     const std::uint8_t status = word & 0xFF;
-    std::size_t length = 3;
+    std::uint8_t length = 3;
     if (status >= 0xC0 && status <= 0xDF)
         length = 2;
     else if (status == 0xF1 || status == 0xF3)
@@ -43,10 +41,10 @@ std::vector<std::uint8_t> message_bytes(DWORD word)
         length = 3;
     else if (status >= 0xF0)
         length = 1;
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < length; ++i)
-        bytes.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-    return bytes;
+    Message m{length, {}};
+    for (std::size_t i = 0; i < 3; ++i)
+        m.bytes[i] = static_cast<std::uint8_t>(word >> (8 * i));
+    return m;
 }
 
 void fill_caps(const Port &port, unsigned index, LPMIDIOUTCAPSW caps, UINT size)
@@ -87,155 +85,192 @@ extern "C" {
 
 UINT WINAPI midiOutGetNumDevs(void)
 {
-    Session session;
-    const bool fail = session.injected();
-    const UINT n = fail ? 0 : static_cast<UINT>(session.s().d.ports.size());
-    session.log(format("midiOutGetNumDevs() -> %u", n));
-    return n;
+    return guarded<UINT>(0, [] {
+        Session session("midiOutGetNumDevs");
+        if (!session.ok())
+            return 0u;
+        const UINT n = session.call([&](Record &, bool failing) {
+            return failing ? 0u : static_cast<UINT>(session.d().ports.size());
+        });
+        session.log("midiOutGetNumDevs() -> %u", n);
+        return n;
+    });
 }
 
 UINT WINAPI midiInGetNumDevs(void)
 {
-    Session session;
-    session.injected();
-    session.log("midiInGetNumDevs() -> 0");
-    return 0;
+    return guarded<UINT>(0, [] {
+        Session session("midiInGetNumDevs");
+        if (!session.ok())
+            return 0u;
+        session.call([](Record &, bool) { return 0; });
+        session.log("midiInGetNumDevs() -> 0");
+        return 0u;
+    });
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
                             DWORD_PTR dwInstance, DWORD fdwOpen)
 {
-    Session session;
-    State &s = session.s();
-    MMRESULT r = MMSYSERR_NOERROR;
-    if (session.injected())
-        r = session.injected_status(MMSYSERR_ALLOCATED);
-    else if (uDeviceID >= s.d.ports.size())
-        r = MMSYSERR_BADDEVICEID;
-    else if (phmo == nullptr)
-        r = MMSYSERR_INVALPARAM;
-    else
-        r = s.d.ports[uDeviceID].open;
-    std::string opened;
-    if (r == MMSYSERR_NOERROR) {
-        const std::uintptr_t h = s.next_handle++;
-        s.handles[h] = uDeviceID;
-        *phmo = reinterpret_cast<HMIDIOUT>(h);
-        ++s.counters.midi_opens;
-        opened = format(" handle=%p", reinterpret_cast<void *>(h));
-    }
-    session.log(format("midiOutOpen(port=%u, callback=0x%llx, instance=0x%llx, flags=0x%lx) -> %u%s",
-                       uDeviceID, static_cast<unsigned long long>(dwCallback),
-                       static_cast<unsigned long long>(dwInstance),
-                       static_cast<unsigned long>(fdwOpen), r, opened.c_str()));
-    return r;
+    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
+        Session session("midiOutOpen");
+        if (!session.ok())
+            return MMRESULT(MMSYSERR_NOMEM);
+        const Description &d = session.d();
+        const DWORD thread = GetCurrentThreadId();
+        std::uintptr_t h = 0;
+        const MMRESULT r = session.call([&](Record &rec, bool failing) {
+            MMRESULT result = failing                     ? session.injected_status(MMSYSERR_ALLOCATED)
+                              : uDeviceID >= d.ports.size() ? MMRESULT(MMSYSERR_BADDEVICEID)
+                              : phmo == nullptr             ? MMRESULT(MMSYSERR_INVALPARAM)
+                                                            : d.ports[uDeviceID].open;
+            if (result == MMSYSERR_NOERROR && rec.handles.full()) {
+                add_fault(rec, "midiOutOpen with %u port handles open already",
+                          static_cast<unsigned>(kMostOpenPorts));
+                result = MMSYSERR_NOMEM;
+            }
+            if (result == MMSYSERR_NOERROR) {
+                h = rec.port_handles.next(
+                    [&](std::uintptr_t v) { return rec.handles.find(v) != nullptr; });
+                rec.port_handles.take(h);
+                rec.handles.add(Holder{h, uDeviceID, thread, false});
+                ++rec.counts.midi_opens;
+            }
+            return result;
+        });
+        char opened[32] = "";
+        if (r == MMSYSERR_NOERROR) {
+            *phmo = reinterpret_cast<HMIDIOUT>(h);
+            std::snprintf(opened, sizeof opened, " handle=0x%llx", static_cast<unsigned long long>(h));
+        }
+        session.log("midiOutOpen(port=%u, callback=0x%llx, instance=0x%llx, flags=0x%lx) -> %u%s",
+                    uDeviceID, static_cast<unsigned long long>(dwCallback),
+                    static_cast<unsigned long long>(dwInstance), static_cast<unsigned long>(fdwOpen),
+                    r, opened);
+        return r;
+    });
 }
 
 MMRESULT WINAPI midiOutGetID(HMIDIOUT hmo, LPUINT puDeviceID)
 {
-    Session session;
-    const unsigned *port = open_handle(session, hmo, "midiOutGetID");
-    MMRESULT r = MMSYSERR_NOERROR;
-    if (session.injected())
-        r = session.injected_status(MMSYSERR_NODRIVER);
-    else if (port == nullptr)
-        r = MMSYSERR_INVALHANDLE;
-    else if (puDeviceID == nullptr)
-        r = MMSYSERR_INVALPARAM;
-    else
-        r = session.s().d.ports[*port].getid;
-    if (r == MMSYSERR_NOERROR && port != nullptr)
-        *puDeviceID = *port;
-    session.log(format("midiOutGetID(handle=%p, port=%d) -> %u%s", static_cast<void *>(hmo),
-                       port ? static_cast<int>(*port) : -1, r,
-                       r == MMSYSERR_NOERROR && port ? format(" id=%u", *port).c_str() : ""));
-    return r;
+    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
+        Session session("midiOutGetID");
+        if (!session.ok())
+            return MMRESULT(MMSYSERR_NOMEM);
+        int port = -1;
+        const MMRESULT r = session.call([&](Record &rec, bool failing) {
+            const Holder *held = open_handle(rec, hmo, "midiOutGetID");
+            port = held != nullptr ? static_cast<int>(held->port) : -1;
+            return failing             ? session.injected_status(MMSYSERR_NODRIVER)
+                   : held == nullptr    ? MMRESULT(MMSYSERR_INVALHANDLE)
+                   : puDeviceID == nullptr ? MMRESULT(MMSYSERR_INVALPARAM)
+                                         : session.d().ports[held->port].getid;
+        });
+        char id[24] = "";
+        if (r == MMSYSERR_NOERROR && port >= 0) {
+            *puDeviceID = static_cast<UINT>(port);
+            std::snprintf(id, sizeof id, " id=%d", port);
+        }
+        session.log("midiOutGetID(handle=0x%llx, port=%d) -> %u%s", value_of(hmo), port, r, id);
+        return r;
+    });
 }
 
 MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR uDeviceID, LPMIDIOUTCAPSW pmoc, UINT cbmoc)
 {
-    Session session;
-    State &s = session.s();
-    ++s.counters.caps_queries;
-    bool held = false;
-    for (const auto &h : s.handles)
-        held = held || h.second == uDeviceID || h.first == uDeviceID;
-    if (!held)
-        session.fault(format("midiOutGetDevCapsW for id %llu, which no open handle has",
-                             static_cast<unsigned long long>(uDeviceID)));
-    unsigned port = static_cast<unsigned>(uDeviceID);
-    const auto by_handle = s.handles.find(uDeviceID);
-    if (by_handle != s.handles.end())
-        port = by_handle->second;
-    MMRESULT r = MMSYSERR_NOERROR;
-    if (session.injected())
-        r = session.injected_status(MMSYSERR_NODRIVER);
-    else if (port >= s.d.ports.size())
-        r = MMSYSERR_BADDEVICEID;
-    else if (pmoc == nullptr)
-        r = MMSYSERR_INVALPARAM;
-    else
-        r = s.d.ports[port].caps;
-    if (r == MMSYSERR_NOERROR && port < s.d.ports.size() && pmoc != nullptr)
-        fill_caps(s.d.ports[port], port, pmoc, cbmoc);
-    session.log(format("midiOutGetDevCapsW(id=%llu, size=%u) -> %u",
-                       static_cast<unsigned long long>(uDeviceID), cbmoc, r));
-    return r;
+    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
+        Session session("midiOutGetDevCapsW");
+        if (!session.ok())
+            return MMRESULT(MMSYSERR_NOMEM);
+        const Description &d = session.d();
+        unsigned port = static_cast<unsigned>(uDeviceID);
+        const MMRESULT r = session.call([&](Record &rec, bool failing) {
+            ++rec.counts.caps_queries;
+            bool held = false;
+            for (const Holder &h : rec.handles.items())
+                held = held || h.port == uDeviceID || h.value == uDeviceID;
+            if (!held)
+                add_fault(rec, "midiOutGetDevCapsW for id %llu, which no open handle has",
+                          static_cast<unsigned long long>(uDeviceID));
+            if (const Holder *by_handle = rec.handles.find(uDeviceID))
+                port = by_handle->port;
+            return failing               ? session.injected_status(MMSYSERR_NODRIVER)
+                   : port >= d.ports.size() ? MMRESULT(MMSYSERR_BADDEVICEID)
+                   : pmoc == nullptr        ? MMRESULT(MMSYSERR_INVALPARAM)
+                                            : d.ports[port].caps;
+        });
+        if (r == MMSYSERR_NOERROR && port < d.ports.size() && pmoc != nullptr)
+            fill_caps(d.ports[port], port, pmoc, cbmoc);
+        session.log("midiOutGetDevCapsW(id=%llu, size=%u) -> %u",
+                    static_cast<unsigned long long>(uDeviceID), cbmoc, r);
+        return r;
+    });
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
 {
-    Session session;
-    State &s = session.s();
-    const unsigned *port = open_handle(session, hmo, "midiOutShortMsg");
-    ++s.counters.midi_sends;
-    MMRESULT r = MMSYSERR_NOERROR;
-    if (session.injected())
-        r = session.injected_status(MIDIERR_NOTREADY);
-    else if (port == nullptr)
-        r = MMSYSERR_INVALHANDLE;
-    else
-        r = s.d.ports[*port].send;
-    if (r == MMSYSERR_NOERROR && port != nullptr)
-        s.received[*port].add(message_bytes(dwMsg));
-    session.log(format("midiOutShortMsg(handle=%p, port=%d, word=0x%08lx) -> %u",
-                       static_cast<void *>(hmo), port ? static_cast<int>(*port) : -1,
-                       static_cast<unsigned long>(dwMsg), r));
-    return r;
+    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
+        Session session("midiOutShortMsg");
+        if (!session.ok())
+            return MMRESULT(MMSYSERR_NOMEM);
+        int port = -1;
+        const MMRESULT r = session.call([&](Record &rec, bool failing) {
+            const Holder *held = open_handle(rec, hmo, "midiOutShortMsg");
+            ++rec.counts.midi_sends;
+            port = held != nullptr ? static_cast<int>(held->port) : -1;
+            const MMRESULT result = failing          ? session.injected_status(MIDIERR_NOTREADY)
+                                    : held == nullptr ? MMRESULT(MMSYSERR_INVALHANDLE)
+                                                      : session.d().ports[held->port].send;
+            if (result == MMSYSERR_NOERROR && held != nullptr)
+                rec.received[held->port].add(message_bytes(dwMsg));
+            return result;
+        });
+        session.log("midiOutShortMsg(handle=0x%llx, port=%d, word=0x%08lx) -> %u", value_of(hmo),
+                    port, static_cast<unsigned long>(dwMsg), r);
+        return r;
+    });
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo)
 {
-    Session session;
-    const unsigned *port = open_handle(session, hmo, "midiOutReset");
-    const MMRESULT r = session.injected() ? session.injected_status(MMSYSERR_NODRIVER)
-                       : port == nullptr  ? MMSYSERR_INVALHANDLE
-                                          : MMSYSERR_NOERROR;
-    session.log(format("midiOutReset(handle=%p) -> %u", static_cast<void *>(hmo), r));
-    return r;
+    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
+        Session session("midiOutReset");
+        if (!session.ok())
+            return MMRESULT(MMSYSERR_NOMEM);
+        const MMRESULT r = session.call([&](Record &rec, bool failing) {
+            const Holder *held = open_handle(rec, hmo, "midiOutReset");
+            return failing          ? session.injected_status(MMSYSERR_NODRIVER)
+                   : held == nullptr ? MMRESULT(MMSYSERR_INVALHANDLE)
+                                     : MMRESULT(MMSYSERR_NOERROR);
+        });
+        session.log("midiOutReset(handle=0x%llx) -> %u", value_of(hmo), r);
+        return r;
+    });
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
 {
-    Session session;
-    State &s = session.s();
-    const unsigned *open = open_handle(session, hmo, "midiOutClose");
-    const int port = open ? static_cast<int>(*open) : -1;
-    MMRESULT r = MMSYSERR_INVALHANDLE;
-    if (open != nullptr) {
-        r = s.d.ports[*open].close;
-        // A failing close still releases the handle here, so a caller that
-        // closes once is never counted as leaking.
-        s.handles.erase(reinterpret_cast<std::uintptr_t>(hmo));
-        ++s.counters.midi_closes;
-        if (session.injected())
-            r = session.injected_status(MMSYSERR_NOMEM);
-    } else {
-        session.injected();
-    }
-    session.log(format("midiOutClose(handle=%p, port=%d) -> %u", static_cast<void *>(hmo), port,
-                       r));
-    return r;
+    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
+        Session session("midiOutClose");
+        if (!session.ok())
+            return MMRESULT(MMSYSERR_NOMEM);
+        int port = -1;
+        const MMRESULT r = session.call([&](Record &rec, bool failing) {
+            const Holder *held = open_handle(rec, hmo, "midiOutClose");
+            if (held == nullptr)
+                return MMRESULT(MMSYSERR_INVALHANDLE);
+            port = static_cast<int>(held->port);
+            // A failing close still releases the handle here, so a caller
+            // that closes once is never counted as leaking.
+            const MMRESULT result = failing ? session.injected_status(MMSYSERR_NOMEM)
+                                            : session.d().ports[held->port].close;
+            rec.handles.remove(held->value);
+            ++rec.counts.midi_closes;
+            return result;
+        });
+        session.log("midiOutClose(handle=0x%llx, port=%d) -> %u", value_of(hmo), port, r);
+        return r;
+    });
 }
 
 } // extern "C"

@@ -1,9 +1,13 @@
 // What the virtual peripheral recorded, and its readers: the call log, the
 // bytes each port received, handle faults, counters and the readable report.
+// The report is written by one function for every reader; as the process
+// ends it writes into room taken beforehand, allocating nothing.
 #define VPERIPH_BUILDING
+#include <climits>
 #include <cstring>
 
-#include "state.h"
+#include "record.h"
+#include "text.h"
 
 namespace vperiph {
 
@@ -12,171 +16,312 @@ namespace {
 // A long run's report shows the end of each port's traffic, not all of it.
 constexpr std::size_t kReportedMessages = 25;
 
-std::string hex_bytes(const std::vector<std::uint8_t> &bytes)
+template <typename Out> void put(Out &out, const char *s) { out.append(s, std::strlen(s)); }
+template <typename Out> void put(Out &out, const std::string &s) { out.append(s.data(), s.size()); }
+
+template <typename Out> void put_number(Out &out, std::uint64_t v)
 {
-    std::string out;
-    for (std::uint8_t b : bytes)
-        out += format(out.empty() ? "%02X" : " %02X", b);
-    return out;
+    char digits[24];
+    std::size_t n = 0;
+    do {
+        digits[sizeof digits - ++n] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    out.append(digits + sizeof digits - n, n);
 }
 
-// Faults made so far, and the handles and sets still held.
-std::vector<std::string> fault_lines(const State &s)
+template <typename Out> void put_hex(Out &out, std::uint64_t v, std::size_t width, bool upper)
 {
-    std::vector<std::string> lines;
-    for (const std::string &f : s.faults.items())
-        lines.push_back("fault: " + f + "\n");
-    if (s.faults.dropped() > 0)
-        lines.push_back(format("fault: %u later fault(s) not kept\n", s.faults.dropped()));
-    for (const auto &h : s.handles)
-        lines.push_back(format("fault: handle %p of port %u never closed\n",
-                               reinterpret_cast<void *>(h.first), h.second));
-    for (const auto &set : s.sets)
-        lines.push_back(
-            format("fault: set %p never destroyed\n", reinterpret_cast<void *>(set.first)));
-    return lines;
+    const char *hex = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char digits[16];
+    std::size_t n = 0;
+    do {
+        digits[sizeof digits - ++n] = hex[v & 15];
+        v >>= 4;
+    } while (v != 0 || n < width);
+    out.append(digits + sizeof digits - n, n);
 }
 
-std::string faults_text(const State &s)
+// A handle or set value, as the call log writes it.
+template <typename Out> void put_value(Out &out, std::uintptr_t v)
 {
-    std::string out;
-    for (const std::string &line : fault_lines(s))
-        out += line;
-    return out;
+    put(out, "0x");
+    put_hex(out, v, 1, false);
 }
 
-std::string received_text(const PortRecord &port)
+template <typename Out> void put_message(Out &out, const Message &m)
 {
-    const auto &kept = port.items();
-    if (kept.empty())
-        return "nothing received";
-    std::string out;
-    const std::size_t from = kept.size() > kReportedMessages ? kept.size() - kReportedMessages : 0;
-    for (std::size_t m = from; m < kept.size(); ++m)
-        out += (out.empty() ? "" : " / ") + hex_bytes(kept[m]);
-    if (port.total() > kept.size() - from)
-        out = format("%u messages, the latest %u: ", port.total(),
-                     static_cast<unsigned>(kept.size() - from)) + out;
-    return out;
+    for (std::size_t b = 0; b < m.size; ++b) {
+        if (b > 0)
+            put(out, " ");
+        put_hex(out, m.bytes[b], 2, true);
+    }
 }
 
-std::string report_text(const State &s)
+template <typename Out> void put_received(Out &out, const Ring<Message, Keep::latest> &port)
 {
-    std::string out = format("virtual peripheral: %u MIDI output port(s), %u USB entr%s\n",
-                             static_cast<unsigned>(s.d.ports.size()),
-                             static_cast<unsigned>(s.d.usb.size()),
-                             s.d.usb.size() == 1 ? "y" : "ies");
-    out += "  description: " + s.source;
-    out += s.problem.empty() ? "\n"
-                             : ": " + s.problem + "; no ports and no USB entries are presented\n";
-    for (size_t p = 0; p < s.d.ports.size(); ++p)
-        out += format("  port %u \"%s\": ", static_cast<unsigned>(p),
-                      utf8(s.d.ports[p].name).c_str()) + received_text(s.received[p]) + "\n";
-    const vp_counters &c = s.counters;
-    out += format("  calls: %u (port opens %u, closes %u, sends %u; set builds %u, destroys %u)\n",
-                  c.calls, c.midi_opens, c.midi_closes, c.midi_sends, c.set_builds,
-                  c.set_destroys);
-    if (s.log.dropped() > 0)
-        out += format("  call log: the latest %u of %u calls kept\n",
-                      static_cast<unsigned>(s.log.items().size()), c.calls);
-    const std::string faults = faults_text(s);
-    out += faults.empty() ? "  handle faults: none\n" : faults;
-    return out;
+    if (port.size() == 0) {
+        put(out, "nothing received");
+        return;
+    }
+    const std::size_t from = port.size() > kReportedMessages ? port.size() - kReportedMessages : 0;
+    if (port.total() > port.size() - from) {
+        put_number(out, port.total());
+        put(out, " messages, the latest ");
+        put_number(out, port.size() - from);
+        put(out, ": ");
+    }
+    for (std::size_t m = from; m < port.size(); ++m) {
+        if (m > from)
+            put(out, " / ");
+        put_message(out, port[m]);
+    }
+}
+
+// Whether a live handle or set counts as leaked: asked while the process
+// runs, every live one is still open; as it ends, one the ending thread (or
+// a thread that ended before) held was leaked, and one another thread held
+// was in use by a call the end stopped.
+bool leaked(const Holder &h, const Moment &at)
+{
+    return !at.process_ending || h.thread == at.ending_thread || h.thread_ended;
 }
 
 } // namespace
 
-void write_report_at_exit()
+template <typename Out> void put_faults(Out &out, const Record &r, const Moment &at)
 {
-    std::wstring path;
-    if (!environment(L"TARNWICK_VP_REPORT", path) || path.empty())
-        path = beside_this_dll(L"vperiph-report.txt");
-    if (path == L"none")
-        return;
-    std::string text;
-    {
-        Session session;
-        text = report_text(session.s());
+    for (std::size_t i = 0; i < r.faults.size(); ++i) {
+        put(out, "fault: ");
+        put(out, r.faults[i].text);
+        put(out, "\n");
     }
-    const bool to_stderr = path == L"-";
-    HANDLE out = to_stderr ? GetStdHandle(STD_ERROR_HANDLE)
-                           : CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    const bool wrote = out != INVALID_HANDLE_VALUE && out != nullptr &&
-                       WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written,
-                                 nullptr) &&
-                       written == text.size();
-    if (!to_stderr && out != INVALID_HANDLE_VALUE)
-        CloseHandle(out);
-    // A folder the host may not write to still leaves the report in reach of
-    // a debug-output viewer.
-    if (!wrote && !to_stderr)
-        OutputDebugStringA(("virtual peripheral: cannot write " + utf8(path) + "\n" + text).c_str());
+    if (r.faults.dropped() > 0) {
+        put(out, "fault: ");
+        put_number(out, r.faults.dropped());
+        put(out, " later fault(s) not kept\n");
+    }
+    for (const Holder &h : r.handles.items()) {
+        if (!leaked(h, at))
+            continue;
+        put(out, "fault: handle ");
+        put_value(out, h.value);
+        put(out, " of port ");
+        put_number(out, h.port);
+        put(out, " never closed\n");
+    }
+    for (const Holder &h : r.sets.items()) {
+        if (!leaked(h, at))
+            continue;
+        put(out, "fault: set ");
+        put_value(out, h.value);
+        put(out, " never destroyed\n");
+    }
+}
+
+template <typename Out> void put_report(Out &out, const Loaded &l, const Record &r, const Moment &at)
+{
+    put(out, "virtual peripheral: ");
+    put_number(out, l.d.ports.size());
+    put(out, " MIDI output port(s), ");
+    put_number(out, l.d.usb.size());
+    put(out, l.d.usb.size() == 1 ? " USB entry\n" : " USB entries\n");
+    put(out, "  program: ");
+    put(out, program_path());
+    put(out, " (process ");
+    put_number(out, GetCurrentProcessId());
+    put(out, ")\n  description: ");
+    put(out, l.source);
+    if (!l.problem.empty()) {
+        put(out, ": ");
+        put(out, l.problem);
+        put(out, "; no ports and no USB entries are presented");
+    }
+    put(out, "\n");
+    for (std::size_t p = 0; p < l.d.ports.size(); ++p) {
+        put(out, "  port ");
+        put_number(out, p);
+        put(out, " \"");
+        append_quoted(out, l.d.ports[p].name.data(), l.d.ports[p].name.size());
+        put(out, "\": ");
+        put_received(out, r.received[p]);
+        put(out, "\n");
+    }
+    const Counts &c = r.counts;
+    put(out, "  calls: ");
+    put_number(out, c.calls);
+    put(out, " (port opens ");
+    put_number(out, c.midi_opens);
+    put(out, ", closes ");
+    put_number(out, c.midi_closes);
+    put(out, ", sends ");
+    put_number(out, c.midi_sends);
+    put(out, "; set builds ");
+    put_number(out, c.set_builds);
+    put(out, ", destroys ");
+    put_number(out, c.set_destroys);
+    put(out, ")\n");
+    if (c.calls > VP_KEPT_CALLS) {
+        put(out, "  call log: the latest " );
+        put_number(out, VP_KEPT_CALLS);
+        put(out, " of ");
+        put_number(out, c.calls);
+        put(out, " calls kept\n");
+    }
+    if (at.inside != nullptr) {
+        put(out, "  note: the process ended while thread ");
+        put_number(out, at.inside_thread);
+        put(out, " was inside ");
+        put(out, at.inside);
+        put(out, "; this report shows the record as that call's last whole step left it\n");
+    }
+    bool in_use = false;
+    for (const Holders *list : {&r.handles, &r.sets})
+        for (const Holder &h : list->items()) {
+            if (leaked(h, at))
+                continue;
+            put(out, list == &r.handles ? "  in use: handle " : "  in use: set ");
+            put_value(out, h.value);
+            if (list == &r.handles) {
+                put(out, " of port ");
+                put_number(out, h.port);
+            }
+            put(out, ", held by thread ");
+            put_number(out, h.thread);
+            put(out, " when the end of the process stopped it inside a call: not a leak\n");
+            in_use = true;
+        }
+    if (in_use || at.inside != nullptr)
+        put(out, "  a call was in progress as the process ended\n");
+    const std::size_t before = out.size();
+    put_faults(out, r, at);
+    if (out.size() == before)
+        put(out, "  handle faults: none\n");
+}
+
+std::size_t FixedText::append(const char *s, std::size_t n)
+{
+    const std::size_t fits = n < room_ - size_ ? n : room_ - size_;
+    std::memcpy(data_ + size_, s, fits);
+    size_ += fits;
+    cut_ = cut_ || fits < n;
+    return fits;
+}
+
+void render_report(FixedText &out, const Loaded &l, const Record &r, const Moment &at)
+{
+    put_report(out, l, r, at);
 }
 
 } // namespace vperiph
 
 using namespace vperiph;
 
+namespace {
+
+const Moment kNow{false, 0, nullptr, 0};
+
+// Runs a reader under the lock; a reader that cannot get its memory gets
+// nothing rather than an exception across the DLL's boundary.
+template <typename R, typename F> R read(R failure, F f)
+{
+    try {
+        Session session("a record reader");
+        if (!session.ok())
+            return failure;
+        return f(session);
+    } catch (...) {
+        return failure;
+    }
+}
+
+unsigned saturated(std::uint64_t v)
+{
+    return v > UINT_MAX ? UINT_MAX : static_cast<unsigned>(v);
+}
+
+} // namespace
+
 extern "C" {
 
 size_t VPERIPH_CALL vp_calls(char *buffer, size_t size)
 {
-    Session session;
-    const State &s = session.s();
-    std::string text;
-    if (s.log.dropped() > 0)
-        text = format("(%u earlier calls not kept)\n", s.log.dropped());
-    for (const std::string &line : s.log.items())
-        text += line + "\n";
-    return copy_out(text, buffer, size);
+    return read<size_t>(copy_out("", buffer, size), [&](Session &session) {
+        const auto &log = session.loaded().log;
+        std::string text;
+        if (log.dropped() > 0)
+            text = format("(%llu earlier calls not kept)\n",
+                          static_cast<unsigned long long>(log.dropped()));
+        for (std::size_t i = 0; i < log.size(); ++i)
+            (text += log[i].text) += "\n";
+        return copy_out(text, buffer, size);
+    });
 }
 
 size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size)
 {
-    Session session;
-    std::vector<std::uint8_t> bytes;
-    if (port < session.s().received.size())
-        for (const auto &m : session.s().received[port].items())
-            bytes.insert(bytes.end(), m.begin(), m.end());
-    if (buffer != nullptr)
-        std::memcpy(buffer, bytes.data(), bytes.size() < size ? bytes.size() : size);
-    return bytes.size();
+    return read<size_t>(0, [&](Session &session) {
+        std::vector<std::uint8_t> bytes;
+        const Record &r = session.record();
+        if (port < r.received.size())
+            for (std::size_t m = 0; m < r.received[port].size(); ++m)
+                bytes.insert(bytes.end(), r.received[port][m].bytes,
+                             r.received[port][m].bytes + r.received[port][m].size);
+        if (buffer != nullptr)
+            std::memcpy(buffer, bytes.data(), bytes.size() < size ? bytes.size() : size);
+        return bytes.size();
+    });
 }
 
 unsigned VPERIPH_CALL vp_port_messages(unsigned port, unsigned *kept)
 {
-    Session session;
-    const bool known = port < session.s().received.size();
-    const PortRecord none{};
-    const PortRecord &record = known ? session.s().received[port] : none;
     if (kept != nullptr)
-        *kept = static_cast<unsigned>(record.items().size());
-    return record.total();
+        *kept = 0;
+    return read<unsigned>(0, [&](Session &session) {
+        const Record &r = session.record();
+        if (port >= r.received.size())
+            return 0u;
+        if (kept != nullptr)
+            *kept = static_cast<unsigned>(r.received[port].size());
+        return saturated(r.received[port].total());
+    });
 }
 
 size_t VPERIPH_CALL vp_faults(char *buffer, size_t size)
 {
-    Session session;
-    return copy_out(faults_text(session.s()), buffer, size);
+    return read<size_t>(copy_out("", buffer, size), [&](Session &session) {
+        std::string text;
+        put_faults(text, session.record(), kNow);
+        return copy_out(text, buffer, size);
+    });
 }
 
 void VPERIPH_CALL vp_get_counters(struct vp_counters *out)
 {
-    Session session;
-    if (out != nullptr) {
-        const State &s = session.s();
-        *out = s.counters;
-        out->faults = static_cast<unsigned>(s.faults.items().size() + s.faults.dropped() +
-                                            s.handles.size() + s.sets.size());
-    }
+    if (out == nullptr)
+        return;
+    *out = vp_counters{};
+    read<int>(0, [&](Session &session) {
+        const Record &r = session.record();
+        const Counts &c = r.counts;
+        *out = vp_counters{saturated(c.calls),        saturated(c.midi_opens),
+                           saturated(c.midi_closes),  saturated(c.midi_sends),
+                           saturated(c.caps_queries), saturated(c.set_builds),
+                           saturated(c.set_destroys), saturated(c.enum_calls),
+                           saturated(c.property_reads),
+                           saturated(r.faults.total() + r.handles.items().size() +
+                                     r.sets.items().size())};
+        return 0;
+    });
 }
 
 size_t VPERIPH_CALL vp_report(char *buffer, size_t size)
 {
-    Session session;
-    return copy_out(report_text(session.s()), buffer, size);
+    return read<size_t>(copy_out("", buffer, size), [&](Session &session) {
+        std::string text;
+        put_report(text, session.loaded(), session.record(), kNow);
+        return copy_out(text, buffer, size);
+    });
 }
 
 } // extern "C"

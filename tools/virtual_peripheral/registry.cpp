@@ -143,6 +143,38 @@ LONG add_entry(HKEY usb, const UsbEntry &e, std::size_t index)
     return r;
 }
 
+// Registers a parsed description; the count added, or -1 with the message.
+int register_description(const Description &d, std::string &message)
+{
+    if (!d.standin_only.empty()) {
+        message = "only the stand-in setupapi can present these; Wine's own lists what the "
+                  "registry holds:";
+        for (const std::string &item : d.standin_only)
+            message += "\n  " + item;
+        return -1;
+    }
+    if (remove_marked(message) < 0)
+        return -1;
+    Key usb;
+    LONG r = create(HKEY_LOCAL_MACHINE, kUsbEnum, usb);
+    for (std::size_t i = 0; r == ERROR_SUCCESS && i < d.usb.size(); ++i)
+        r = add_entry(usb.h, d.usb[i], i);
+    if (r != ERROR_SUCCESS) {
+        message = format("cannot write under HKLM\\%ls: error %ld", kUsbEnum, r);
+        std::string ignored;
+        remove_marked(ignored);
+        return -1;
+    }
+    message.clear();
+    return static_cast<int>(d.usb.size());
+}
+
+int finish(int result, const std::string &message, char *error, size_t error_size)
+{
+    copy_out(message, error, error_size);
+    return result;
+}
+
 } // namespace
 
 } // namespace vperiph
@@ -153,45 +185,41 @@ extern "C" {
 
 int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size)
 {
-    Description d;
-    std::string message;
-    if (description == nullptr || !parse_description(description, d, message)) {
-        copy_out(description == nullptr ? "no description" : message, error, error_size);
-        return -1;
-    }
-    if (!d.standin_only.empty()) {
-        message = "only the stand-in setupapi can present these; Wine's own lists what the "
-                  "registry holds:";
-        for (const std::string &item : d.standin_only)
-            message += "\n  " + item;
-        copy_out(message, error, error_size);
-        return -1;
-    }
-    if (remove_marked(message) < 0) {
-        copy_out(message, error, error_size);
-        return -1;
-    }
-    Key usb;
-    LONG r = create(HKEY_LOCAL_MACHINE, kUsbEnum, usb);
-    for (std::size_t i = 0; r == ERROR_SUCCESS && i < d.usb.size(); ++i)
-        r = add_entry(usb.h, d.usb[i], i);
-    if (r != ERROR_SUCCESS) {
-        copy_out(format("cannot write under HKLM\\%ls: error %ld", kUsbEnum, r), error,
-                 error_size);
-        std::string ignored;
-        remove_marked(ignored);
-        return -1;
-    }
-    copy_out("", error, error_size);
-    return static_cast<int>(d.usb.size());
+    return guarded(finish(-1, "not enough memory", error, error_size), [&] {
+        Description d;
+        std::string message;
+        if (description == nullptr)
+            return finish(-1, "no description", error, error_size);
+        if (!parse_description(description, d, message))
+            return finish(-1, message, error, error_size);
+        const int added = register_description(d, message);
+        return finish(added, message, error, error_size);
+    });
+}
+
+int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error, size_t error_size)
+{
+    return guarded(finish(-1, "not enough memory", error, error_size), [&] {
+        if (path == nullptr)
+            return finish(-1, "no file", error, error_size);
+        std::string bytes, message;
+        bool absent = false;
+        Description d;
+        if (!read_description_file(path, bytes, message, absent) ||
+            !parse_description(bytes, d, message))
+            return finish(-1, message, error, error_size);
+        const int added = register_description(d, message);
+        return finish(added, message, error, error_size);
+    });
 }
 
 int VPERIPH_CALL vp_unregister(char *error, size_t error_size)
 {
-    std::string message;
-    const int removed = remove_marked(message);
-    copy_out(message, error, error_size);
-    return removed;
+    return guarded(finish(-1, "not enough memory", error, error_size), [&] {
+        std::string message;
+        const int removed = remove_marked(message);
+        return finish(removed, message, error, error_size);
+    });
 }
 
 } // extern "C"

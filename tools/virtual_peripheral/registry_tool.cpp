@@ -1,12 +1,12 @@
 // vperiph-registry: puts the USB entries of a description into this Wine
 // prefix's registry, where Wine's own setupapi lists them, and takes them
-// out again.
+// out again. The file is read by vperiph.dll itself, as it reads vperiph.vp.
+#include <windows.h>
+
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "text.h"
 #include "vperiph.h"
 
 namespace {
@@ -18,12 +18,19 @@ int usage()
     return 2;
 }
 
+std::string shown(const wchar_t *path)
+{
+    std::string out;
+    vperiph::append_utf8_of(out, path, std::wcslen(path));
+    return out;
+}
+
 } // namespace
 
-int main(int argc, char **argv)
+int wmain(int argc, wchar_t **argv)
 {
     char error[4096];
-    if (argc == 2 && std::strcmp(argv[1], "remove") == 0) {
+    if (argc == 2 && std::wcscmp(argv[1], L"remove") == 0) {
         const int removed = vp_unregister(error, sizeof error);
         if (removed < 0) {
             std::fprintf(stderr, "vperiph-registry: %s\n", error);
@@ -32,22 +39,15 @@ int main(int argc, char **argv)
         std::printf("removed %d USB entr%s\n", removed, removed == 1 ? "y" : "ies");
         return 0;
     }
-    if (argc != 3 || std::strcmp(argv[1], "add") != 0)
+    if (argc != 3 || std::wcscmp(argv[1], L"add") != 0)
         return usage();
-    std::ifstream file(argv[2], std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "vperiph-registry: cannot read %s\n", argv[2]);
-        return 1;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    const int added = vp_register(text.str().c_str(), error, sizeof error);
+    const int added = vp_register_file(argv[2], error, sizeof error);
     if (added < 0) {
-        std::fprintf(stderr, "vperiph-registry: %s: %s\n", argv[2], error);
+        std::fprintf(stderr, "vperiph-registry: %s: %s\n", shown(argv[2]).c_str(), error);
         return 1;
     }
     std::printf("registered %d USB entr%s of %s under "
                 "HKLM\\System\\CurrentControlSet\\Enum\\USB\n",
-                added, added == 1 ? "y" : "ies", argv[2]);
+                added, added == 1 ? "y" : "ies", shown(argv[2]).c_str());
     return 0;
 }

@@ -4,11 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text.h"
+
 namespace vperiph {
 
 CRITICAL_SECTION g_lock;
-State *g_state = nullptr;
 HMODULE g_module = nullptr;
+std::atomic<Loaded *> g_loaded{nullptr};
+std::atomic<const char *> g_call{nullptr};
+std::atomic<DWORD> g_call_thread{0};
 
 namespace {
 
@@ -17,47 +21,26 @@ constexpr DWORD kLargestDescription = 16 << 20;
 
 const wchar_t kDefaultDescription[] = L"vperiph.vp";
 
-// Reads a whole file; false with the reason otherwise.
-bool read_file(const std::wstring &path, std::string &text, std::string &why, bool &absent)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        why = absent ? "not found"
-                  : format("cannot be opened (error %lu)", static_cast<unsigned long>(error));
-        return false;
-    }
-    bool ok = true;
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > kLargestDescription) {
-        why = "is larger than 16 MB";
-        ok = false;
-    } else {
-        text.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD got = 0;
-        if (!text.empty() &&
-            (!ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) ||
-             got != text.size())) {
-            why = "cannot be read";
-            ok = false;
-        }
-    }
-    CloseHandle(file);
-    return ok;
-}
-
-// A host that loads and frees tarnwick.dll again and again keeps one record
-// and one report.
-void pin_until_exit()
-{
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&pin_until_exit), &self);
-}
+// Handles and sets live now, so that a thread's end costs nothing while
+// there are none.
+std::atomic<std::size_t> g_live{0};
 
 } // namespace
+
+std::string utf8(const std::wstring &s)
+{
+    std::string out;
+    append_utf8_of(out, s.data(), s.size());
+    return out;
+}
+
+void format_line(Line &line, const char *fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line.text, sizeof line.text, fmt, args);
+    va_end(args);
+}
 
 std::string format(const char *fmt, ...)
 {
@@ -67,30 +50,6 @@ std::string format(const char *fmt, ...)
     std::vsnprintf(buffer, sizeof buffer, fmt, args);
     va_end(args);
     return buffer;
-}
-
-std::string utf8(const std::u16string &s)
-{
-    std::string out;
-    for (char16_t c : s) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::string utf8(const std::wstring &s)
-{
-    static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide strings are UTF-16");
-    return utf8(std::u16string(s.begin(), s.end()));
 }
 
 size_t copy_out(const std::string &text, char *buffer, size_t size)
@@ -103,15 +62,53 @@ size_t copy_out(const std::string &text, char *buffer, size_t size)
     return text.size();
 }
 
-void reset(State &s, Description d, std::string source, std::string problem)
+Record::Record(std::size_t ports)
+    : received(ports, Ring<Message, Keep::latest>(VP_KEPT_MESSAGES)), faults(VP_KEPT_FAULTS),
+      handles(kMostOpenPorts), sets(kMostOpenSets)
 {
-    pin_until_exit();
-    s = State{};
-    s.loaded = true;
-    s.d = std::move(d);
-    s.source = std::move(source);
-    s.problem = std::move(problem);
-    s.received.resize(s.d.ports.size());
+}
+
+Loaded::Loaded(Description description, std::string from, std::string why)
+    : d(std::move(description)), source(std::move(from)), problem(std::move(why)),
+      records{Record(d.ports.size()), Record(d.ports.size())}, log(VP_KEPT_CALLS)
+{
+}
+
+void install(std::unique_ptr<Loaded> next)
+{
+    delete g_loaded.exchange(next.release());
+}
+
+bool read_description_file(const std::wstring &path, std::string &bytes, std::string &why,
+                           bool &absent)
+{
+    absent = false;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        why = absent ? "not found"
+                     : format("cannot be opened (error %lu)", static_cast<unsigned long>(error));
+        return false;
+    }
+    bool ok = true;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > kLargestDescription) {
+        why = "is larger than 16 MB";
+        ok = false;
+    } else {
+        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        DWORD got = 0;
+        if (!bytes.empty() &&
+            (!ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+             got != bytes.size())) {
+            why = "cannot be read";
+            ok = false;
+        }
+    }
+    CloseHandle(file);
+    return ok;
 }
 
 bool environment(const wchar_t *name, std::wstring &value)
@@ -125,23 +122,7 @@ bool environment(const wchar_t *name, std::wstring &value)
     return true;
 }
 
-std::wstring beside_this_dll(const wchar_t *file_name)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(g_module, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return file_name;
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + file_name;
-}
-
-void load_from_environment(State &s)
+std::unique_ptr<Loaded> load_from_environment()
 {
     std::wstring path;
     std::string source;
@@ -149,20 +130,88 @@ void load_from_environment(State &s)
     if (named) {
         source = utf8(path) + " (TARNWICK_VP_FILE)";
     } else {
-        path = beside_this_dll(kDefaultDescription);
+        path = this_dll_folder() + kDefaultDescription;
         source = utf8(path) + " (beside vperiph.dll)";
     }
     Description d;
-    std::string text, problem;
+    std::string bytes, problem;
     bool absent = false;
-    if (!read_file(path, text, problem, absent)) {
+    if (!read_description_file(path, bytes, problem, absent)) {
         // A host started from Explorer has no console: the report says it too.
-    } else if (!parse_description(text, d, problem)) {
+    } else if (!parse_description(bytes, d, problem)) {
         d = Description{};
     }
     if (!problem.empty() && (named || !absent))
-        std::fprintf(stderr, "virtual peripheral: %s: %s\n", utf8(path).c_str(), problem.c_str());
-    reset(s, std::move(d), std::move(source), std::move(problem));
+        std::fprintf(stderr, "virtual peripheral: %s: %s\n",
+                     utf8(path).c_str(), problem.c_str());
+    return std::make_unique<Loaded>(std::move(d), std::move(source), std::move(problem));
+}
+
+Session::Session(const char *function, bool load)
+{
+    EnterCriticalSection(&g_lock);
+    g_call_thread.store(GetCurrentThreadId());
+    g_call.store(function);
+    loaded_ = g_loaded.load();
+    if (loaded_ == nullptr && load) {
+        reserve_report();
+        try {
+            install(load_from_environment());
+        } catch (...) {
+            // Too little memory even to read the description: present
+            // nothing, and say why.
+            try {
+                install(std::make_unique<Loaded>(Description{}, "the description",
+                                                 "there was not enough memory to read it"));
+            } catch (...) {
+            }
+        }
+        loaded_ = g_loaded.load();
+    }
+}
+
+Session::~Session()
+{
+    const Loaded *now = g_loaded.load();
+    if (now != nullptr) {
+        const Record &r = now->records[now->published.load()];
+        g_live.store(r.handles.items().size() + r.sets.items().size());
+    }
+    g_call.store(nullptr);
+    LeaveCriticalSection(&g_lock);
+}
+
+void Session::log(const char *fmt, ...)
+{
+    Line line;
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line.text, sizeof line.text, fmt, args);
+    va_end(args);
+    loaded_->log.add(line);
+}
+
+void add_fault(Record &r, const char *fmt, ...)
+{
+    Line line;
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line.text, sizeof line.text, fmt, args);
+    va_end(args);
+    r.faults.add(line);
+}
+
+void thread_ended(DWORD thread)
+{
+    if (g_live.load() == 0)
+        return;
+    Session session("the end of a thread", false);
+    if (session.ok())
+        session.change([thread](Record &r) {
+            r.handles.thread_ended(thread);
+            r.sets.thread_ended(thread);
+            return 0;
+        });
 }
 
 } // namespace vperiph

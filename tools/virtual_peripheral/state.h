@@ -1,143 +1,289 @@
 // The virtual peripheral's one state, which the stand-in WinMM side, the
 // stand-in device-list side, the record and the control interface share.
-// Every access goes through a Session, which holds the lock.
+//
+// It runs inside someone else's process, which may end while one of its
+// threads is inside a call here, holding the lock: the report written as the
+// process ends must then neither wait for that lock nor read a half-made
+// change. So what the report shows (the Record) is kept twice: a call
+// changes one copy, publishes it, then makes the same change to the other;
+// whichever copy is published is whole. Nothing in a Record allocates once
+// it is made, so a change cannot fail halfway either.
 #ifndef VPERIPH_STATE_H
 #define VPERIPH_STATE_H
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "description.h"
+#include "handle_space.h"
 #include "vperiph.h"
 
 namespace vperiph {
 
-struct DeviceSet {
-    std::vector<std::size_t> members; // indexes into the description's entries
+// A host that leaks handles must not grow the record without end either.
+constexpr std::size_t kMostOpenPorts = 1024;
+constexpr std::size_t kMostOpenSets = 64;
+// Call-log and fault lines are cut at this length.
+constexpr std::size_t kLineSize = 256;
+
+struct Line {
+    char text[kLineSize];
+};
+
+// The bytes of one short message as a device sees them.
+struct Message {
+    std::uint8_t size;
+    std::uint8_t bytes[3];
 };
 
 // A host that polls for hours must not grow the record without end: each
-// part keeps at most Limit items, the latest or the first, and counts the
-// ones it let go.
+// part keeps at most its capacity of items, the latest or the first, and
+// counts the ones it let go. Its room is taken when it is made.
 enum class Keep { latest, first };
 
-template <typename Item, std::size_t Limit, Keep keep> class Bounded {
+template <typename Item, Keep keep> class Ring {
 public:
-    void add(Item item)
+    explicit Ring(std::size_t capacity) : items_(capacity) {}
+    void add(const Item &item)
     {
-        if (items_.size() == Limit) {
-            ++dropped_;
-            if (keep == Keep::first)
+        ++total_;
+        if (count_ == items_.size()) {
+            if (keep == Keep::first || items_.empty())
                 return;
-            items_.pop_front();
+            items_[head_] = item;
+            head_ = (head_ + 1) % items_.size();
+            return;
         }
-        items_.push_back(std::move(item));
+        items_[(head_ + count_++) % items_.size()] = item;
     }
-    const std::deque<Item> &items() const { return items_; }
-    unsigned dropped() const { return dropped_; }
-    unsigned total() const { return static_cast<unsigned>(items_.size()) + dropped_; }
+    std::size_t size() const { return count_; }
+    // Oldest first.
+    const Item &operator[](std::size_t i) const { return items_[(head_ + i) % items_.size()]; }
+    std::uint64_t total() const { return total_; }
+    std::uint64_t dropped() const { return total_ - count_; }
 
 private:
-    std::deque<Item> items_;
-    unsigned dropped_ = 0;
+    std::vector<Item> items_;
+    std::size_t head_ = 0, count_ = 0;
+    std::uint64_t total_ = 0;
 };
 
-// The messages one port received.
-using PortRecord = Bounded<std::vector<std::uint8_t>, VP_KEPT_MESSAGES, Keep::latest>;
+// A live port handle or device set, and the thread that made it: one that
+// a thread still held when the process ended (and so stopped that thread)
+// was in use, not leaked; one whose thread ended first was leaked.
+struct Holder {
+    std::uintptr_t value;
+    unsigned port; // port handles only
+    DWORD thread;
+    bool thread_ended;
+};
 
-// Handle values are handed out in ascending order, so a value below the next
-// one that is no longer live was released: only live ones are stored.
-constexpr std::uintptr_t kFirstMidiHandle = 0x4D100001;
-constexpr std::uintptr_t kFirstSet = 0x5E700001;
+// A list whose room is taken when it is made.
+class Holders {
+public:
+    explicit Holders(std::size_t capacity) { items_.reserve(capacity); }
+    bool full() const { return items_.size() == items_.capacity(); }
+    void add(const Holder &h) { items_.push_back(h); }
+    const Holder *find(std::uintptr_t value) const
+    {
+        for (const Holder &h : items_)
+            if (h.value == value)
+                return &h;
+        return nullptr;
+    }
+    void remove(std::uintptr_t value)
+    {
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (items_[i].value == value) {
+                items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+                return;
+            }
+    }
+    void thread_ended(DWORD thread)
+    {
+        for (Holder &h : items_)
+            h.thread_ended = h.thread_ended || h.thread == thread;
+    }
+    const std::vector<Holder> &items() const { return items_; }
 
-inline bool was_issued(std::uintptr_t value, std::uintptr_t first, std::uintptr_t next)
-{
-    return value >= first && value < next;
-}
+private:
+    std::vector<Holder> items_;
+};
 
-struct State {
-    bool loaded = false;
-    Description d;
-    std::string source;  // where the description came from
-    std::string problem; // why it could not be used; empty when it was
-    Bounded<std::string, VP_KEPT_CALLS, Keep::latest> log;
-    // The first fault is the one that explains the others.
-    Bounded<std::string, VP_KEPT_FAULTS, Keep::first> faults;
-    std::vector<PortRecord> received;
-    std::map<std::uintptr_t, unsigned> handles; // open port handles, to their port
-    std::uintptr_t next_handle = kFirstMidiHandle;
-    std::map<std::uintptr_t, DeviceSet> sets; // sets not yet destroyed
-    std::uintptr_t next_set = kFirstSet;
-    unsigned builds = 0;
-    vp_counters counters{};
+// Counts of a whole run: 64 bits, so that none wraps however long it lasts.
+struct Counts {
+    std::uint64_t calls, midi_opens, midi_closes, midi_sends, caps_queries;
+    std::uint64_t set_builds, set_destroys, enum_calls, property_reads;
+};
+
+// What the report shows; kept twice (see above).
+struct Record {
+    explicit Record(std::size_t ports);
+    Record(const Record &) = delete;
+    Record &operator=(const Record &) = delete;
+    Counts counts{};
+    std::uint64_t builds = 0; // sets built, for appear= and vanish=
+    std::vector<Ring<Message, Keep::latest>> received; // per port
+    Ring<Line, Keep::first> faults;                    // the first fault explains the others
+    Holders handles, sets;
+    HandleSpace port_handles{0x4D100001, 0x10000000}, set_handles{0x5E700001, 0x10000000};
+};
+
+// A description in use, with everything recorded since it was loaded.
+struct Loaded {
+    Loaded(Description description, std::string from, std::string why);
+    const Description d;
+    const std::string source;  // where the description came from
+    const std::string problem; // why it could not be used; empty when it was
+    Record records[2];
+    std::atomic<int> published{0};
+    Ring<Line, Keep::latest> log; // never read as the process ends
+    // The members of each live set, by value: read only under the lock.
+    std::map<std::uintptr_t, std::shared_ptr<const std::vector<std::uint32_t>>> members;
 };
 
 // Made when the DLL is attached, before any call can arrive.
 extern CRITICAL_SECTION g_lock;
-extern State *g_state;
 extern HMODULE g_module;
+// Null until first use; replaced whole by a load.
+extern std::atomic<Loaded *> g_loaded;
+// The call in progress (its function and thread), for a report written
+// while it runs; null between calls.
+extern std::atomic<const char *> g_call;
+extern std::atomic<DWORD> g_call_thread;
 
-std::string format(const char *fmt, ...);
-std::string utf8(const std::u16string &s);
+// Windows text (UTF-16, maybe with lone surrogates) as UTF-8.
 std::string utf8(const std::wstring &s);
+
+// Formats into a fixed line (cut at kLineSize - 1 bytes); never allocates.
+void format_line(Line &line, const char *fmt, ...);
+std::string format(const char *fmt, ...);
 
 // Copies text into a caller's buffer (truncated, always terminated when
 // size > 0); returns its full length.
 size_t copy_out(const std::string &text, char *buffer, size_t size);
 
-// Replaces the description and clears everything recorded; from then on
-// this DLL stays loaded until the process ends.
-void reset(State &s, Description d, std::string source, std::string problem = {});
+// Makes the description the one in use, with a fresh record. Under the lock.
+void install(std::unique_ptr<Loaded> next);
+
+// Reads a description file as every reader of one does. False with the
+// reason otherwise; absent tells a missing file.
+bool read_description_file(const std::wstring &path, std::string &bytes, std::string &why,
+                           bool &absent);
 
 // The description named by TARNWICK_VP_FILE, else the one beside this DLL.
-void load_from_environment(State &s);
+std::unique_ptr<Loaded> load_from_environment();
 
 // The value of an environment variable, however long; false when unset.
 bool environment(const wchar_t *name, std::wstring &value);
 
-// A file of the same folder as this DLL.
-std::wstring beside_this_dll(const wchar_t *file_name);
+// The folder of this DLL (with its separator) and the host program's name
+// without folder and extension; read as the DLL is attached.
+const std::wstring &this_dll_folder();
+const std::wstring &program_name();
+// The host program's full path, as UTF-8, for the report.
+const std::string &program_path();
 
-// Serialises every call (Wine may call from its own threads) and loads the
-// description on first use.
+// Serialises every call (Wine may call from its own threads), loads the
+// description on first use, and marks the call as in progress for a report
+// written while it runs.
 class Session {
 public:
-    Session()
-    {
-        EnterCriticalSection(&g_lock);
-        if (!s().loaded)
-            load_from_environment(s());
-    }
-    ~Session() { LeaveCriticalSection(&g_lock); }
+    // load: read the description first if none is in use yet (a load that
+    // replaces it anyway passes false).
+    explicit Session(const char *function, bool load = true);
+    ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    State &s() { return *g_state; }
+    // False when not even an empty description could be made (no memory):
+    // the caller then fails as its platform function fails for lack of it.
+    bool ok() const { return loaded_ != nullptr; }
+    Loaded &loaded() { return *loaded_; }
+    const Description &d() const { return loaded_->d; }
+    // The record as it stands; between changes both copies are the same.
+    const Record &record() const { return loaded_->records[loaded_->published.load()]; }
 
-    // Counts the call; true when the description makes this one fail.
-    bool injected()
+    // Applies f to both copies of the record, one after the other, publishing
+    // the first before touching the second. f must be a pure function of the
+    // record and its captures (it runs twice) and returns what the call
+    // reports.
+    template <typename F> auto change(F f)
     {
-        ++s().counters.calls;
-        return s().d.fail_call != 0 && s().d.fail_call == s().counters.calls;
+        Loaded &l = *loaded_;
+        const int next = 1 - l.published.load();
+        auto result = f(l.records[next]);
+        l.published.store(next);
+        f(l.records[1 - next]);
+        return result;
     }
 
-    std::uint32_t injected_status(std::uint32_t usual)
+    // One platform call's change: counts the call, and tells f whether the
+    // description makes this one fail (fail N).
+    template <typename F> auto call(F f)
     {
-        return s().d.fail_status_given ? s().d.fail_status : usual;
+        const bool failing = d().fail_call != 0 && record().counts.calls + 1 == d().fail_call;
+        return change([&](Record &r) {
+            ++r.counts.calls;
+            return f(r, failing);
+        });
     }
 
-    void log(std::string line) { s().log.add(std::move(line)); }
-    void fault(std::string line) { s().faults.add(std::move(line)); }
+    std::uint32_t injected_status(std::uint32_t usual) const
+    {
+        return d().fail_status_given ? d().fail_status : usual;
+    }
+
+    void log(const char *fmt, ...);
+
+private:
+    Loaded *loaded_ = nullptr;
 };
 
-// The report written as the process ends: to the file named by
-// TARNWICK_VP_REPORT, else beside this DLL.
-void write_report_at_exit();
+// Runs an exported function's body; anything thrown becomes the function's
+// failure, never an exception across the DLL's boundary.
+template <typename R, typename F> R guarded(R failure, F f) noexcept
+{
+    try {
+        return f();
+    } catch (...) {
+        return failure;
+    }
+}
+
+// A handle value as the call log and the faults write it.
+inline unsigned long long value_of(const void *handle)
+{
+    return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+// Adds a fault line to a record (inside a change).
+void add_fault(Record &r, const char *fmt, ...);
+
+// The thread that made a handle or set ended normally: what it still held
+// was leaked.
+void thread_ended(DWORD thread);
+
+// The report: its file is reserved when the peripheral is first used (under
+// the lock), and it is written as the process ends, or as the DLL is let go.
+void reserve_report();
+void write_report(bool process_ending);
+
+// What a report is written for: now (a reader asked), or as the process
+// ends, when the calling thread is the one ending it, and `inside` is the
+// call another thread was in when the end stopped it (null: none).
+struct Moment {
+    bool process_ending;
+    DWORD ending_thread;
+    const char *inside;
+    DWORD inside_thread;
+};
 
 } // namespace vperiph
 

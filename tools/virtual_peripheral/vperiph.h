@@ -4,20 +4,23 @@
  * (vpwmm.dll and vpsetapi.dll, which the kit's redirected tarnwick.dll
  * imports; or the stand-in winmm.dll and setupapi.dll) forward to
  * vperiph.dll, which presents the MIDI output ports and USB entries of a
- * description (see README.md beside this file), records what it was asked
- * and checks handle discipline.
+ * description (see README.md one folder up, in the kit's virtual_peripheral/
+ * folder), records what it was asked and checks handle discipline.
  *
- * Without a vp_load call, the description is read from the file named by the
- * environment variable TARNWICK_VP_FILE, or else from vperiph.vp beside
- * vperiph.dll (neither: no ports, no USB entries). As the process ends, a
- * readable report goes to the file named by TARNWICK_VP_REPORT ("-" for
- * standard error, "none" for no report), or else to vperiph-report.txt beside
- * vperiph.dll.
+ * The description is read when the peripheral is first used (a call of the
+ * library, or of this interface): without a vp_load call, from the file named
+ * by the environment variable TARNWICK_VP_FILE, or else from vperiph.vp
+ * beside vperiph.dll (neither: no ports, no USB entries). A process that used
+ * the peripheral leaves a readable report as it ends: in the file named by
+ * TARNWICK_VP_REPORT ("-" for standard error, "none" for no report), or else
+ * in a file of its own beside vperiph.dll, vperiph-report-PROGRAM-N.txt
+ * (PROGRAM the host's file name without ".exe", N counting that program's
+ * runs; its latest 20 are kept).
  *
  * The record stays bounded however long the host runs: the latest
  * VP_KEPT_CALLS call lines, the latest VP_KEPT_MESSAGES messages of each port
  * and the first VP_KEPT_FAULTS fault lines are kept, and what was let go is
- * counted.
+ * counted. Counters stop at UINT_MAX rather than start again.
  *
  * Text results are copied into buffer (truncated to size, always terminated
  * when size > 0); each function returns the full length, so a caller can ask
@@ -27,6 +30,7 @@
 #define VPERIPH_H
 
 #include <stddef.h>
+#include <wchar.h>
 
 #ifdef VPERIPH_BUILDING
 #define VPERIPH_API
@@ -44,15 +48,17 @@ extern "C" {
 #endif
 
 struct vp_counters {
-    unsigned calls;            /* every stand-in call since the last load or clear */
+    unsigned calls;            /* every stand-in call since the last load or clear
+                                  (each counter stops at UINT_MAX) */
     unsigned midi_opens, midi_closes, midi_sends, caps_queries;
     unsigned set_builds, set_destroys, enum_calls, property_reads;
     unsigned faults;           /* handle faults (all, kept or not), and handles and sets
                                   still open */
 };
 
-/* Replaces the description and clears everything recorded. Returns 0, or -1
- * with the message (naming the line) in error. */
+/* Replaces the description and clears everything recorded. The text is a
+ * description file's contents (UTF-8; see README.md). Returns 0, or -1 with
+ * the message (naming the line) in error. */
 VPERIPH_API int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size);
 
 /* Clears the recorded calls, bytes and faults; the description, the hot-plug
@@ -96,6 +102,11 @@ VPERIPH_API size_t VPERIPH_CALL vp_report(char *buffer, size_t size);
  * property=, appear=, vanish=, classdevs fail, fail N) are refused.
  * Returns the number of instances added, or -1 with the message in error. */
 VPERIPH_API int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size);
+
+/* The same for a description file, read exactly as vperiph.dll reads
+ * vperiph.vp (UTF-8, or UTF-16 with its byte order mark). */
+VPERIPH_API int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error,
+                                              size_t error_size);
 
 /* Removes every instance key a registration added, and each key it created
  * above them that is left empty, whichever process added them; keys it did

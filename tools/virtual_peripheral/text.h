@@ -1,0 +1,95 @@
+// Text as the virtual peripheral reads and writes it: UTF-8 in, UTF-8 out,
+// names quoted so that they read back. Platform-free. The appenders write to
+// any Out with append(const char *, size_t), so the report written as a
+// process ends can use a buffer that never allocates.
+#ifndef VPERIPH_TEXT_H
+#define VPERIPH_TEXT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vperiph {
+
+// The code point of the UTF-8 sequence at s[i], advancing i; false for
+// anything that is not valid UTF-8 (overlong forms, surrogates, beyond
+// U+10FFFF, a cut sequence).
+bool next_utf8(const std::string &s, std::size_t &i, char32_t &cp);
+
+template <typename Out> void append_utf8(Out &out, char32_t cp)
+{
+    char b[4];
+    std::size_t n = 0;
+    if (cp < 0x80) {
+        b[n++] = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        b[n++] = static_cast<char>(0xC0 | (cp >> 6));
+        b[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        b[n++] = static_cast<char>(0xE0 | (cp >> 12));
+        b[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        b[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        b[n++] = static_cast<char>(0xF0 | (cp >> 18));
+        b[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        b[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        b[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    out.append(b, n);
+}
+
+inline bool high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+inline bool low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// Walks UTF-16 units as code points: a pair gives one, a lone surrogate is
+// handed on as itself (lone = true) for the caller to show.
+template <typename Unit, typename Visit> void each_code_point(const Unit *s, std::size_t n, Visit visit)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const char32_t u = static_cast<char16_t>(s[i]);
+        if (high_surrogate(u) && i + 1 < n && low_surrogate(static_cast<char16_t>(s[i + 1]))) {
+            const char32_t low = static_cast<char16_t>(s[++i]);
+            visit(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), false);
+        } else {
+            visit(u, high_surrogate(u) || low_surrogate(u));
+        }
+    }
+}
+
+// UTF-16 (a path, a string a caller gave) as UTF-8; a lone surrogate
+// becomes U+FFFD.
+template <typename Out, typename Unit> void append_utf8_of(Out &out, const Unit *s, std::size_t n)
+{
+    each_code_point(s, n, [&](char32_t cp, bool lone) { append_utf8(out, lone ? 0xFFFD : cp); });
+}
+
+// A name as a description writes it between its quotes: \" and \\, \uHHHH
+// for control characters and lone surrogates, everything else as UTF-8.
+// Two different names never read alike, and each reads back as itself.
+template <typename Out, typename Unit> void append_quoted(Out &out, const Unit *s, std::size_t n)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    each_code_point(s, n, [&](char32_t cp, bool lone) {
+        if (cp == '"' || cp == '\\') {
+            const char escaped[2] = {'\\', static_cast<char>(cp)};
+            out.append(escaped, 2);
+        } else if (lone || cp < 0x20 || cp == 0x7F) {
+            const char escaped[6] = {'\\', 'u', hex[(cp >> 12) & 15], hex[(cp >> 8) & 15],
+                                     hex[(cp >> 4) & 15], hex[cp & 15]};
+            out.append(escaped, 6);
+        } else {
+            append_utf8(out, cp);
+        }
+    });
+}
+
+std::string utf8(const std::u16string &s);
+std::string quoted(const std::u16string &s);
+
+// Bytes from a file shown in a message: printable ASCII as is, anything
+// else as \xHH, so that a message is always valid UTF-8.
+std::string printable(const std::string &bytes);
+
+} // namespace vperiph
+
+#endif
