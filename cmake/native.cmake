@@ -16,6 +16,10 @@ if(TARNWICK_FUZZ)
   # The description's seeds are the examples people read: the code blocks of
   # the virtual peripheral's README and the demo's description.
   set(description_seed_texts ${VP_DIR}/README.md ${VP_DIR}/demo.vp)
+  # Far below what a description beyond its limits takes (the 60 bytes
+  # "usb-hex 00 bytes=65536 repeat=100000" once asked for 6.5 GB), and above
+  # the few MB one within them needs under the sanitizers.
+  set(description_fuzz_options -rss_limit_mb=384 -malloc_limit_mb=32)
   foreach(target hardware_id key_message description)
     add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp ${${target}_fuzz_sources})
     target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES} ${VP_DIR}
@@ -29,6 +33,7 @@ if(TARNWICK_FUZZ)
       COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${target}_fuzz> -DNAME=${target}
               -DSEEDS=${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${target} "-DSEED_TEXTS=${seed_texts}"
               -DWORK=${PROJECT_BINARY_DIR}/corpus/${target} -DSECONDS=${TARNWICK_FUZZ_SECONDS}
+              "-DOPTIONS=${${target}_fuzz_options}"
               -P ${PROJECT_SOURCE_DIR}/tests/fuzz/run_fuzzer.cmake)
   endforeach()
   return()
@@ -44,7 +49,8 @@ add_executable(unit_tests
   tools/virtual_peripheral/description.cpp
   tools/virtual_peripheral/text.cpp
   tests/unit/hardware_id_test.cpp
-  tests/unit/description_test.cpp)
+  tests/unit/description_test.cpp
+  tests/unit/handle_space_test.cpp)
 target_include_directories(unit_tests PRIVATE ${TARNWICK_INCLUDES} tools/virtual_peripheral)
 target_compile_options(unit_tests PRIVATE ${TARNWICK_WARNINGS} ${SANITIZERS} -g)
 target_link_options(unit_tests PRIVATE ${SANITIZERS})

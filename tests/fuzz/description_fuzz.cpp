@@ -1,9 +1,9 @@
 // Fuzzes the virtual peripheral's description parser, which reads files that
-// people write: any bytes give a description or an error naming a line, and
-// that line is the first one the parser refuses (the lines before it parse,
-// and with it the same error comes back). Built with _GLIBCXX_ASSERTIONS, so
-// an index past a line's end aborts; libFuzzer's limits catch hangs and
-// runaway memory.
+// people write: any bytes give a description within the stated limits or an
+// error naming a line, and that line is the first one the parser refuses (the
+// lines before it parse, and with it the same error comes back). Built with
+// _GLIBCXX_ASSERTIONS, so an index past a line's end aborts; run with memory
+// limits far below what a description that escaped its limits would take.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -46,13 +46,25 @@ std::string first_lines(const std::string &text, std::size_t n)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string text(reinterpret_cast<const char *>(data), size);
+    const std::string bytes(reinterpret_cast<const char *>(data), size);
     vperiph::Description d;
-    std::string error;
-    if (vperiph::parse_description(text, d, error)) {
+    std::string error, text;
+    const bool parsed = vperiph::parse_description(bytes, d, error);
+    if (!vperiph::decode_description(bytes, text, error)) {
+        // Bytes that are no text are refused as a whole, naming a line.
+        check(!parsed);
+        named_line(error);
+        return 0;
+    }
+    if (parsed) {
+        check(d.ports.size() <= vperiph::kMostPorts);
         for (const vperiph::Port &p : d.ports)
             check(p.name.size() <= 32);
-        check(d.usb.size() <= 100000);
+        check(d.usb.size() <= vperiph::kMostUsbEntries);
+        std::size_t property_bytes = 0;
+        for (const vperiph::UsbEntry &e : d.usb)
+            property_bytes += e.property.size();
+        check(property_bytes <= vperiph::kMostPropertyBytes);
         check(!d.fail_status_given || d.fail_status != 0);
         for (const std::string &item : d.standin_only)
             check(item.rfind("line ", 0) == 0);
@@ -66,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     vperiph::Description before;
     std::string none;
-    check(vperiph::parse_description(first_lines(text, line - 1), before, none));
+    check(vperiph::parse_description_text(first_lines(text, line - 1), before, none));
     std::string again;
-    check(!vperiph::parse_description(first_lines(text, line), before, again) && again == error);
+    check(!vperiph::parse_description_text(first_lines(text, line), before, again) &&
+          again == error);
     return 0;
 }

@@ -1,8 +1,9 @@
 # Runs one fuzz target for a bounded time over the seed corpus (kept in the
 # repository, never written to) and a working corpus in the build tree, and
-# reports its executions. Inputs: FUZZER SEEDS WORK SECONDS NAME, and
-# SEED_TEXTS ("|"-separated): files that are seeds themselves, or Markdown
-# files whose fenced code blocks each become a seed.
+# reports its executions. Inputs: FUZZER SEEDS WORK SECONDS NAME, OPTIONS
+# (libFuzzer's, such as memory limits), and SEED_TEXTS ("|"-separated): files
+# that are seeds themselves, or Markdown files whose fenced code blocks each
+# become a seed.
 file(MAKE_DIRECTORY ${WORK})
 set(seed_dirs "")
 if(EXISTS ${SEEDS})
@@ -34,7 +35,7 @@ if(SEED_TEXTS)
   list(APPEND seed_dirs ${from_texts})
 endif()
 execute_process(COMMAND ${FUZZER} -max_total_time=${SECONDS} -print_final_stats=1
-                        -timeout=10 ${WORK} ${seed_dirs}
+                        -timeout=10 ${OPTIONS} ${WORK} ${seed_dirs}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NAME} failed (${rc}):\n${err}")
@@ -43,4 +44,8 @@ string(REGEX MATCH "Done ([0-9]+) runs in ([0-9]+) second" done "${err}")
 if(NOT done)
   message(FATAL_ERROR "${NAME}: no run count in:\n${err}")
 endif()
-message("figure: fuzz ${NAME}: ${CMAKE_MATCH_1} executions in ${CMAKE_MATCH_2} s, no failure")
+if(OPTIONS)
+  string(REPLACE ";" " " OPTIONS "${OPTIONS}")
+  set(OPTIONS " (${OPTIONS})")
+endif()
+message("figure: fuzz ${NAME}: ${CMAKE_MATCH_1} executions in ${CMAKE_MATCH_2} s${OPTIONS}, no failure")

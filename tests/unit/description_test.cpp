@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "description.h"
+#include "text.h"
 
 using vperiph::Description;
 using vperiph::parse_description;
@@ -53,10 +56,31 @@ TEST(Description, NamesTheBadLine)
         {"port \"A\" send=-1\n", "line 1: bad number for send: '-1'"},
         {"port \"A\" send=4294967296\n", "line 1: bad number for send"},
         {"port \"A\" send=0x\n", "line 1: bad number for send"},
-        // Sizes that would take the host's memory.
+        // Sizes that would take the host's memory, refused before they are made.
         {"usb \"A\" bytes=65537\n", "line 1: bytes is at most 65536"},
         {"usb \"A\" repeat=60000\nusb \"B\" repeat=40001\n",
          "line 2: more than 100000 USB entries in all"},
+        {"port \"PERIPHRL MIDI 1\"\nusb-hex 00 bytes=65536 repeat=100000\n",
+         "line 2: more than 8 MiB of hardware-ID data"},
+        {"usb \"A\" bytes=65536 repeat=128\nusb \"B\" bytes=2\n", "line 2: more than 8 MiB"},
+        // What a reader could not tell apart, or that would mean success.
+        {"port \"A\" open=4 open=5\n", "line 1: open= given twice"},
+        {"port \"A\" tail=zero tail=keep\n", "line 1: tail= given twice"},
+        {"usb \"A\" repeat=0\n", "line 1: repeat is at least 1"},
+        {"usb repeat=2\n", "line 1: usb needs at least one quoted string"},
+        {"usb-hex bytes=0\n", "line 1: usb-hex needs its bytes"},
+        {"classdevs fail error=0\n", "line 1: error=0 would mean success"},
+        {"usb \"A\" property=0\n", "line 1: property=0 would mean success"},
+        {"fail 3\nfail 5\n", "line 2: fail N given twice (first on line 1)"},
+        {"classdevs fail\n# x\nclassdevs fail error=8\n", "line 3: classdevs fail given twice"},
+        // Text: invalid UTF-8, encoded surrogates, NUL bytes; echoed words stay
+        // readable.
+        {"port \"\xC0\xAF\"\n", "line 1: bad UTF-8 in string"},
+        {"port \"\xED\xA0\xBC\"\n", "line 1: bad UTF-8 in string"},
+        {"port \"\xF4\x90\x80\x80\"\n", "line 1: bad UTF-8 in string"},
+        {"port \"A\"\nport \"B\xF0\x9F\x8E\"\n", "line 2: bad UTF-8 in string"},
+        {"sp\xFF" "eaker on\n", "line 1: unknown keyword 'sp\\xFFeaker'"},
+        {"\xEF\xBB\xBF\xEF\xBB\xBFport \"A\"\n", "line 1: unknown keyword '\\xEF\\xBB\\xBFport'"},
     };
     for (const auto &c : cases) {
         Description d;
@@ -64,4 +88,84 @@ TEST(Description, NamesTheBadLine)
         EXPECT_FALSE(parse_description(c.first, d, error)) << c.first;
         EXPECT_EQ(error.rfind(c.second, 0), 0u) << error;
     }
+    Description d;
+    std::string error;
+    std::string ports;
+    for (int i = 0; i < 257; ++i)
+        ports += "port \"P\"\n";
+    EXPECT_FALSE(parse_description(ports, d, error));
+    EXPECT_EQ(error, "line 257: more than 256 ports");
+}
+
+// UTF-16 as a text editor saves it, in either byte order.
+std::string utf16(const std::u16string &text, bool little_endian)
+{
+    std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t c : text) {
+        const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+        out += little_endian ? low : high;
+        out += little_endian ? high : low;
+    }
+    return out;
+}
+
+TEST(Description, ReadsTheTextPeopleSave)
+{
+    // "\U0001F3B9" is four bytes of UTF-8 and a surrogate pair in a name.
+    const std::u16string piano = u"Keys \U0001F3B9";
+    const struct {
+        const char *name;
+        std::string bytes;
+    } same[] = {
+        {"UTF-8", "port \"Keys \xF0\x9F\x8E\xB9\"\nusb \"USB\\VID_1A2B\"\n"},
+        {"UTF-8 with its byte order mark", "\xEF\xBB\xBFport \"Keys \xF0\x9F\x8E\xB9\"\r\nusb \"USB\\VID_1A2B\"\r\n"},
+        {"UTF-16 LE", utf16(u"port \"" + piano + u"\"\r\nusb \"USB\\VID_1A2B\"\r\n", true)},
+        {"UTF-16 BE", utf16(u"port \"" + piano + u"\"\nusb \"USB\\VID_1A2B\"", false)},
+        {"escapes", "port \"Keys \\uD83C\\uDFB9\"\nusb \"USB\\VID_1A2B\"\n"},
+    };
+    for (const auto &c : same) {
+        Description d;
+        std::string error;
+        ASSERT_TRUE(parse_description(c.bytes, d, error)) << c.name << ": " << error;
+        ASSERT_EQ(d.ports.size(), 1u) << c.name;
+        EXPECT_EQ(d.ports[0].name, piano) << c.name;
+        ASSERT_EQ(d.usb.size(), 1u) << c.name;
+        EXPECT_EQ(d.usb[0].property.size(), 2u * (12 + 1 + 1)) << c.name;
+    }
+    const std::pair<std::string, const char *> refused[] = {
+        {utf16(u"port \"A\"\nport \"\xD83C\"\n", true), "line 2: a lone UTF-16 surrogate"},
+        {utf16(u"port \"A\"\n", true) + "p", "line 2: UTF-16 text that ends in half a character"},
+        {std::string("port \"A\"\n# x\0y\n", 16), "line 2: a NUL byte"},
+        // UTF-16 without its mark is not guessed at.
+        {utf16(u"port \"A\"\n", true).substr(2), "line 1: a NUL byte"},
+    };
+    for (const auto &c : refused) {
+        Description d;
+        std::string error;
+        EXPECT_FALSE(parse_description(c.first, d, error));
+        EXPECT_EQ(error.rfind(c.second, 0), 0u) << error;
+    }
+}
+
+// Names in a report: valid UTF-8 whatever they hold, two names never alike,
+// and each one read back by the parser as itself.
+TEST(Description, NamesWriteAsTheyRead)
+{
+    const std::u16string names[] = {u"PERIPHRL MIDI 1", u"\\xC9 lit", u"\u00C9 lit", u"say \"hi\"",
+                                    u"\U0001F3B9", std::u16string(1, u'\xD83C'),
+                                    std::u16string(u"a\0b\x1b", 4)};
+    std::set<std::string> written;
+    for (const std::u16string &name : names) {
+        const std::string q = vperiph::quoted(name);
+        EXPECT_TRUE(written.insert(q).second) << q;
+        for (std::size_t i = 0; i < q.size();) {
+            char32_t cp = 0;
+            ASSERT_TRUE(vperiph::next_utf8(q, i, cp)) << q;
+        }
+        Description d;
+        std::string error;
+        ASSERT_TRUE(parse_description("port \"" + q + "\"\n", d, error)) << q << ": " << error;
+        EXPECT_EQ(d.ports[0].name, name) << q;
+    }
+    EXPECT_EQ(vperiph::utf8(std::u16string(1, u'\xDFB9')), "\xEF\xBF\xBD");
 }

@@ -1,0 +1,52 @@
+/*
+ * A host that returns from main while its worker thread is inside the
+ * library: the end of the process stops the worker wherever it is, perhaps
+ * holding a port handle or the virtual peripheral's lock. The report must
+ * still be written, whole, and must not blame the library for that handle.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+
+#include "tarnwick.h"
+
+#define RESOLVE(type, name) ((type)(void (*)(void))GetProcAddress(dll, name))
+
+static volatile LONG rounds;
+static tarnwick_hiddirect_main_fn direct;
+static tarnwick_compare_usb_device_id_mathing_multi_fn multi;
+
+static DWORD WINAPI poll(void *unused) __attribute__((noreturn));
+static DWORD WINAPI poll(void *unused)
+{
+    static const char key[8] = {'P', 'E', 'R', 'I', 'P', 'H', 'R', 'L'};
+    (void)unused;
+    for (;;) {
+        direct(key, 0x40, 0xB2, 0x3C, 0x3C);
+        multi(0x1A2F, 0x3C4D);
+        InterlockedIncrement(&rounds);
+    }
+}
+
+int main(int argc, char **argv)
+{
+    const LONG wanted = argc > 1 ? atol(argv[1]) : 50;
+    HMODULE dll = LoadLibraryA("tarnwick.dll");
+    HANDLE worker;
+    if (dll == NULL)
+        return 1;
+    direct = RESOLVE(tarnwick_hiddirect_main_fn, "hiddirect_main");
+    multi = RESOLVE(tarnwick_compare_usb_device_id_mathing_multi_fn,
+                    "compare_usb_device_id_mathing_multi");
+    if (direct == NULL || multi == NULL)
+        return 1;
+    worker = CreateThread(NULL, 0, poll, NULL, 0, NULL);
+    if (worker == NULL)
+        return 1;
+    /* Ends after a number of rounds, not after a time: however slow the
+       machine, the worker is busy in the library when main returns. */
+    while (InterlockedCompareExchange(&rounds, 0, 0) < wanted)
+        Sleep(1);
+    fprintf(stderr, "main returns after %ld rounds\n", InterlockedCompareExchange(&rounds, 0, 0));
+    return 0;
+}

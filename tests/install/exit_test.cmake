@@ -1,0 +1,85 @@
+# A host returns from main while its worker thread polls the library beside
+# the installed virtual_peripheral/ files, many times over. Every run must
+# leave its own report, whole and consistent: every send counted as a message
+# received, every open handle either closed or held by the call the end of
+# the process stopped (never called a leak), and the call in progress named
+# when the end caught it inside the peripheral.
+# Inputs: BUILD_DIR SOURCE_DIR C_COMPILER WINE ("|"-separated) ARCH FEW_RUNS
+string(REPLACE "|" ";" WINE "${WINE}")
+set(work ${BUILD_DIR}/exit-test)
+file(REMOVE_RECURSE ${work})
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${work}/kit)
+set(host ${work}/host)
+file(GLOB folder_files LIST_DIRECTORIES false ${work}/kit/virtual_peripheral/*)
+file(COPY ${folder_files} DESTINATION ${host})
+file(WRITE ${host}/vperiph.vp "port \"PERIPHRL MIDI 1\"\nport \"Other Synth\"\nusb \"USB\\VID_1A2B&PID_3C4D\"\n")
+run(${C_COMPILER} -std=c99 -Wall -Wextra -Werror -static-libgcc -I${work}/kit/include
+    ${CMAKE_CURRENT_LIST_DIR}/exit_host.c -o ${host}/exit_host.exe)
+
+# Emulated, every 32-bit Wine process costs seconds: fewer runs there.
+set(runs 10)
+if(FEW_RUNS)
+  set(runs 4)
+endif()
+set(inside 0)
+set(holding 0)
+foreach(n RANGE 1 ${runs})
+  run(${CMAKE_COMMAND} -E env --unset=WINEDLLOVERRIDES --unset=TARNWICK_VP_FILE
+      --unset=TARNWICK_VP_REPORT ${WINE} ${host}/exit_host.exe 30)
+  set(file ${host}/vperiph-report-exit_host-${n}.txt)
+  if(NOT EXISTS ${file})
+    message(FATAL_ERROR "run ${n}: no report ${file}")
+  endif()
+  file(READ ${file} report)
+  set(what "run ${n}'s report")
+  expect("${report}" "^virtual peripheral: 2 MIDI output port\\(s\\), 1 USB entry\n" "${what}")
+  # The whole report, to its last line.
+  expect("${report}" "\n  calls: [0-9]+ \\(port opens [0-9]+, closes [0-9]+, sends [0-9]+; set builds [0-9]+, destroys [0-9]+\\)\n" "${what}")
+  expect("${report}" "\n(  handle faults: none|  a call was in progress as the process ended)\n$" "${what}")
+  if(report MATCHES "fault:")
+    message(FATAL_ERROR "${what} blames the library:\n${report}")
+  endif()
+  string(REGEX MATCH "port opens ([0-9]+), closes ([0-9]+), sends ([0-9]+); set builds ([0-9]+), destroys ([0-9]+)" counts "${report}")
+  set(opens ${CMAKE_MATCH_1})
+  set(closes ${CMAKE_MATCH_2})
+  set(sends ${CMAKE_MATCH_3})
+  set(builds ${CMAKE_MATCH_4})
+  set(destroys ${CMAKE_MATCH_5})
+  # Port 0 matches the key and accepts every send; port 1 never matches.
+  if(report MATCHES "port 0 \"PERIPHRL MIDI 1\": ([0-9]+) messages, the latest 25: ")
+    set(messages ${CMAKE_MATCH_1})
+  else()
+    string(REGEX MATCH "port 0 \"PERIPHRL MIDI 1\": ([^\n]*)\n" line "${report}")
+    string(REGEX MATCHALL " / " separators "${CMAKE_MATCH_1}")
+    list(LENGTH separators messages)
+    math(EXPR messages "${messages} + 1")
+  endif()
+  if(NOT messages EQUAL sends)
+    message(FATAL_ERROR "${what}: ${sends} sends but port 0 received ${messages} messages:\n${report}")
+  endif()
+  string(REGEX MATCHALL "\n  in use: handle " handles_in_use "${report}")
+  string(REGEX MATCHALL "\n  in use: set " sets_in_use "${report}")
+  list(LENGTH handles_in_use open_handles)
+  list(LENGTH sets_in_use open_sets)
+  math(EXPR open_by_count "${opens} - ${closes}")
+  math(EXPR sets_by_count "${builds} - ${destroys}")
+  if(NOT open_handles EQUAL open_by_count OR NOT open_sets EQUAL sets_by_count)
+    message(FATAL_ERROR "${what}: ${opens} opens, ${closes} closes, ${builds} builds, ${destroys} destroys, but ${open_handles} handles and ${open_sets} sets in use:\n${report}")
+  endif()
+  if(report MATCHES "note: the process ended while thread [0-9]+ was inside [A-Za-z]+;")
+    math(EXPR inside "${inside} + 1")
+  endif()
+  if(open_handles GREATER 0 OR open_sets GREATER 0)
+    math(EXPR holding "${holding} + 1")
+  endif()
+endforeach()
+file(GLOB reports ${host}/vperiph-report-*)
+list(LENGTH reports kept)
+if(NOT kept EQUAL runs)
+  message(FATAL_ERROR "${runs} runs left ${kept} reports")
+endif()
+message("figure: exit reports (${ARCH}): ${runs} hosts ended from main with a worker in the library; "
+        "every report whole and consistent, none blaming the library; the end caught the worker "
+        "inside the peripheral ${inside} times and holding a handle or set ${holding} times")
