@@ -7,9 +7,15 @@ For each pair: the same size; every differing byte lies in the name of an
 imported WinMM or SetupAPI DLL, or in the PE checksum field; the copy's
 checksum is right; and its import list is the shipped one with those two
 names replaced. The allowed places are read from the shipped file, not from
-the tool that made the copy.
+the tool that made the copy. And the tool refuses what it cannot copy
+soundly (no image, a name of another length, a signed image, which would
+carry a signature that no longer verifies) in one line naming the file,
+leaving no copy.
 """
+import os
+import subprocess
 import sys
+import tempfile
 
 import pefile
 
@@ -68,11 +74,51 @@ def check(arch, shipped_path, copy_path):
           "checksum, none elsewhere")
 
 
+TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                    "virtual_peripheral", "redirect_imports.py")
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+
+
+def signed(data):
+    """The image with a certificate table, as signing leaves it."""
+    pe = pefile.PE(data=data, fast_load=True)
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
+    entry.VirtualAddress, entry.Size = len(data), 16
+    # WIN_CERTIFICATE: length, revision 2.0, type PKCS#7 signed data.
+    return pe.write() + (16).to_bytes(4, "little") + b"\x00\x02\x02\x00" + bytes(8)
+
+
+def refusals(shipped_path):
+    shipped = open(shipped_path, "rb").read()
+    with tempfile.TemporaryDirectory() as work:
+        cases = [("empty", b"", "winmm.dll=vpwmm.dll", "not a PE image"),
+                 ("text", b"MZ but not an image\n", "winmm.dll=vpwmm.dll", "not a PE image"),
+                 ("missing", None, "winmm.dll=vpwmm.dll", "cannot be read"),
+                 ("signed", signed(shipped), "winmm.dll=vpwmm.dll", "signed (Authenticode)"),
+                 ("shorter", shipped, "winmm.dll=vpwm.dll", "is not as long as"),
+                 ("not imported", shipped, "user32.dll=vpuser.dll", "does not import")]
+        for name, data, rule, reason in cases:
+            source, target = os.path.join(work, name + ".dll"), os.path.join(work, "out.dll")
+            if data is not None:
+                with open(source, "wb") as f:
+                    f.write(data)
+            result = subprocess.run([sys.executable, TOOL, source, target, rule],
+                                    capture_output=True, text=True)
+            lines = result.stderr.splitlines()
+            if (result.returncode != 1 or len(lines) != 1 or
+                    not lines[0].startswith(f"redirect_imports: {source}: ") or
+                    reason not in lines[0] or os.path.exists(target)):
+                sys.exit(f"redirect_imports on {name}: exit {result.returncode}\n{result.stderr}")
+    print(f"figure: redirect_imports refuses {len(cases)} kinds of bad input (a signed image "
+          "among them) in one line each, leaving no copy")
+
+
 def main(argv):
     if len(argv) < 4 or len(argv) % 2 != 0:
         sys.exit(__doc__)
     for i in range(2, len(argv), 2):
         check(argv[1], argv[i], argv[i + 1])
+    refusals(argv[2])
 
 
 if __name__ == "__main__":

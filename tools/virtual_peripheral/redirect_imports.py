@@ -11,6 +11,11 @@ the code is the shipped code.
 usage: redirect_imports.py IN OUT OLD=NEW[:PROVIDER] ...
   PROVIDER, when given, is the DLL that will answer to NEW: every function the
   image imports from OLD must be among its exports.
+
+A signed image is refused: its signature covers the import names, and a copy
+with other names would carry a signature that no longer verifies. Redirect
+the unsigned build, then sign the copy. Every refusal is one line naming the
+file and the reason, with exit status 1.
 """
 import os
 import sys
@@ -19,21 +24,41 @@ import pefile
 
 IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]
 EXPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+
+
+class Refused(Exception):
+    """A reason to make no copy, said in one line."""
 
 
 def fail(message):
-    sys.exit("redirect_imports: " + message)
+    raise Refused(message)
+
+
+def parse(data, path):
+    try:
+        return pefile.PE(data=data, fast_load=True)
+    except pefile.PEFormatError as e:
+        fail(f"{path}: not a PE image ({e.value})")
 
 
 def exported_names(path):
-    pe = pefile.PE(path, fast_load=True)
+    try:
+        with open(path, "rb") as f:
+            pe = parse(f.read(), path)
+    except OSError as e:
+        fail(f"{path}: cannot be read ({e.strerror})")
     pe.parse_data_directories(directories=[EXPORT])
     symbols = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
     return {s.name.decode("ascii") for s in symbols.symbols if s.name} if symbols else set()
 
 
-def redirect(data, renames, providers):
-    pe = pefile.PE(data=data, fast_load=True)
+def redirect(data, renames, providers, source):
+    pe = parse(data, source)
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
+    if security.VirtualAddress != 0 or security.Size != 0:
+        fail(f"{source}: signed (Authenticode): its signature would no longer verify; "
+             "redirect the unsigned image, then sign the copy")
     pe.parse_data_directories(directories=[IMPORT])
     out = bytearray(data)
     done = set()
@@ -43,10 +68,11 @@ def redirect(data, renames, providers):
         if new is None:
             continue
         if len(new) != len(old):
-            fail(f"{new} is not as long as {old}: only same-length names keep the layout")
+            fail(f"{source}: {new} is not as long as {old}: only same-length names keep "
+                 "the layout")
         at = pe.get_offset_from_rva(entry.struct.Name)
         if bytes(out[at:at + len(old) + 1]) != entry.dll + b"\0":
-            fail(f"the name {old} is not where the import directory says")
+            fail(f"{source}: the name {old} is not where the import directory says")
         out[at:at + len(old)] = new.encode("ascii")
         done.add(old.lower())
         provider = providers.get(old.lower())
@@ -56,7 +82,7 @@ def redirect(data, renames, providers):
             if missing:
                 fail(f"{provider} lacks {', '.join(missing)}, imported from {old}")
     if done != set(renames):
-        fail("the image does not import " + ", ".join(sorted(set(renames) - done)))
+        fail(f"{source}: does not import " + ", ".join(sorted(set(renames) - done)))
     if pe.OPTIONAL_HEADER.CheckSum != 0:
         field = pe.OPTIONAL_HEADER.get_field_absolute_offset("CheckSum")
         checksum = pefile.PE(data=bytes(out), fast_load=True).generate_checksum()
@@ -64,26 +90,41 @@ def redirect(data, renames, providers):
     return bytes(out)
 
 
-def main(argv):
-    if len(argv) < 4:
-        sys.exit(__doc__)
-    source, target = argv[1], argv[2]
+def copy(source, target, rules):
     renames, providers = {}, {}
-    for rule in argv[3:]:
+    for rule in rules:
         old, _, rest = rule.partition("=")
         new, _, provider = rest.partition(":")
         if not old or not new:
             fail(f"not OLD=NEW[:PROVIDER]: {rule}")
         renames[old.lower()] = new
         providers[old.lower()] = provider
-    with open(source, "rb") as f:
-        data = f.read()
-    result = redirect(data, renames, providers)
+    try:
+        with open(source, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        fail(f"{source}: cannot be read ({e.strerror})")
+    result = redirect(data, renames, providers, source)
     temporary = target + ".part"
-    with open(temporary, "wb") as f:
-        f.write(result)
-    os.replace(temporary, target)
+    try:
+        with open(temporary, "wb") as f:
+            f.write(result)
+        os.replace(temporary, target)
+    except OSError as e:
+        fail(f"{target}: cannot be written ({e.strerror})")
+
+
+def main(argv):
+    if len(argv) < 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    try:
+        copy(argv[1], argv[2], argv[3:])
+    except Refused as e:
+        print(f"redirect_imports: {e}", file=sys.stderr)
+        return 1
+    return 0
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    sys.exit(main(sys.argv))
