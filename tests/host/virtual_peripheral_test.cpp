@@ -7,6 +7,7 @@
 #include <setupapi.h>
 
 #include <cstring>
+#include <functional>
 
 #include "harness.h"
 
@@ -143,6 +144,63 @@ TEST(VirtualPeripheral, RecordStaysBoundedOverLongRuns)
     load("port \"A\"\n");
     close(reinterpret_cast<HMIDIOUT>(static_cast<std::uintptr_t>(0x1234)));
     EXPECT_NE(faults().find("midiOutClose on unknown handle"), std::string::npos);
+}
+
+// A host that leaks handles meets a limit, as it would on a real system,
+// instead of growing the record without end; what it releases is usable again.
+TEST(VirtualPeripheral, LeakingHostMeetsALimit)
+{
+    const auto open = standin<decltype(&midiOutOpen)>("midiOutOpen");
+    const auto close = standin<decltype(&midiOutClose)>("midiOutClose");
+    const auto build = standin<decltype(&SetupDiGetClassDevsW)>("SetupDiGetClassDevsW");
+    const auto destroy =
+        standin<decltype(&SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList");
+    load("port \"A\"\nusb \"USB\\VID_1A2B&PID_3C4D\"\n");
+    struct Limit {
+        std::function<bool()> make;
+        std::function<void()> release_all;
+        unsigned most;
+        const char *fault;
+    };
+    std::vector<HMIDIOUT> handles;
+    std::vector<HDEVINFO> sets;
+    const Limit limits[] = {
+        {[&] {
+             HMIDIOUT h = nullptr;
+             const bool made = open(&h, 0, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR;
+             if (made)
+                 handles.push_back(h);
+             return made;
+         },
+         [&] {
+             for (HMIDIOUT h : handles)
+                 close(h);
+             handles.clear();
+         },
+         1024, "midiOutOpen with 1024 port handles open already"},
+        {[&] {
+             HDEVINFO set = build(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+             if (set != INVALID_HANDLE_VALUE)
+                 sets.push_back(set);
+             return set != INVALID_HANDLE_VALUE;
+         },
+         [&] {
+             for (HDEVINFO set : sets)
+                 destroy(set);
+             sets.clear();
+         },
+         64, "SetupDiGetClassDevsW with 64 sets live already"},
+    };
+    for (const Limit &limit : limits) {
+        for (unsigned i = 0; i < limit.most; ++i)
+            ASSERT_TRUE(limit.make()) << limit.fault << " " << i;
+        EXPECT_FALSE(limit.make()) << limit.fault;
+        EXPECT_NE(faults().find(limit.fault), std::string::npos) << limit.fault;
+        limit.release_all();
+        EXPECT_TRUE(limit.make()) << "released ones make room: " << limit.fault;
+        limit.release_all();
+    }
+    EXPECT_EQ(faults().find("never"), std::string::npos) << "nothing left open";
 }
 
 // Registering for Wine's own setupapi refuses what only the stand-in can
