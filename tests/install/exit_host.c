@@ -3,10 +3,16 @@
  * library: the end of the process stops the worker wherever it is, perhaps
  * holding a port handle or the virtual peripheral's lock. The report must
  * still be written, whole, and must not blame the library for that handle.
+ *
+ * With "leak-ended" or "leak-idle" it plays a library that leaks instead: a
+ * worker opens a port through the forwarder and keeps the handle, then ends,
+ * or idles while main makes a library call; both are leaks to report.
  */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
+#include <mmsystem.h>
 
 #include "tarnwick.h"
 
@@ -28,9 +34,26 @@ static DWORD WINAPI poll(void *unused)
     }
 }
 
+typedef MMRESULT(WINAPI *open_fn)(HMIDIOUT *, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+
+static DWORD WINAPI leak(void *stay)
+{
+    HMODULE forwarder = LoadLibraryA("vpwmm.dll");
+    open_fn open = forwarder ? (open_fn)(void (*)(void))GetProcAddress(forwarder, "midiOutOpen")
+                             : NULL;
+    HMIDIOUT handle = NULL;
+    if (open == NULL || open(&handle, 0, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
+        ExitProcess(3);
+    InterlockedIncrement(&rounds);
+    if (stay != NULL)
+        Sleep(INFINITE);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
-    const LONG wanted = argc > 1 ? atol(argv[1]) : 50;
+    const int leaking = argc > 1 && strncmp(argv[1], "leak-", 5) == 0;
+    const LONG wanted = argc > 1 && !leaking ? atol(argv[1]) : 50;
     HMODULE dll = LoadLibraryA("tarnwick.dll");
     HANDLE worker;
     if (dll == NULL)
@@ -40,6 +63,20 @@ int main(int argc, char **argv)
                     "compare_usb_device_id_mathing_multi");
     if (direct == NULL || multi == NULL)
         return 1;
+    if (leaking) {
+        const int stay = strcmp(argv[1], "leak-idle") == 0;
+        worker = CreateThread(NULL, 0, leak, stay ? argv[1] : NULL, 0, NULL);
+        if (worker == NULL)
+            return 1;
+        if (stay)
+            while (InterlockedCompareExchange(&rounds, 0, 0) < 1)
+                Sleep(1);
+        else
+            WaitForSingleObject(worker, INFINITE);
+        /* Main's own call comes after the worker's last one. */
+        multi(0x1A2F, 0x3C4D);
+        return 0;
+    }
     worker = CreateThread(NULL, 0, poll, NULL, 0, NULL);
     if (worker == NULL)
         return 1;

@@ -80,6 +80,24 @@ list(LENGTH reports kept)
 if(NOT kept EQUAL runs)
   message(FATAL_ERROR "${runs} runs left ${kept} reports")
 endif()
+
+# A leak stays a leak: a handle kept by a thread that ended, or by one that
+# idles while the process goes on making calls, is no call in progress.
+set(leaks leak-ended leak-idle)
+if(FEW_RUNS)
+  set(leaks leak-idle)
+endif()
+set(n ${runs})
+foreach(mode ${leaks})
+  math(EXPR n "${n} + 1")
+  run(${CMAKE_COMMAND} -E env --unset=WINEDLLOVERRIDES --unset=TARNWICK_VP_FILE
+      --unset=TARNWICK_VP_REPORT ${WINE} ${host}/exit_host.exe ${mode})
+  file(READ ${host}/vperiph-report-exit_host-${n}.txt report)
+  expect("${report}" "\nfault: handle 0x[0-9a-f]+ of port 0 never closed\n$" "${mode}'s report")
+  if(report MATCHES "in use|in progress")
+    message(FATAL_ERROR "${mode}: a leak called a call in progress:\n${report}")
+  endif()
+endforeach()
 message("figure: exit reports (${ARCH}): ${runs} hosts ended from main with a worker in the library; "
         "every report whole and consistent, none blaming the library; the end caught the worker "
         "inside the peripheral ${inside} times and holding a handle or set ${holding} times")

@@ -31,6 +31,8 @@ CASES = [
      r"line 2: more than 8 MiB of hardware-ID data in all .*; no ports and no USB entries", True),
     ("16 MB of ports", b'port "P"\n' * (16 * 1024 * 1024 // 9),
      r"line 257: more than 256 ports; no ports", True),
+    ("a 16 MB word", b"\xff" * (16 * 1024 * 1024 - 1),
+     r"line 1: a line longer than 1 MiB; no ports", False),
     ("UTF-8 with a byte order mark", b"\xef\xbb\xbf" + PERIPHERAL.encode(),
      r'\n  port 0 "PERIPHRL MIDI 1": nothing received\n', False),
     ("UTF-16 from a text editor", ("\ufeff" + PERIPHERAL.replace("\n", "\r\n")).encode("utf-16-le"),

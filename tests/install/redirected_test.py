@@ -88,6 +88,13 @@ def signed(data):
     return pe.write() + (16).to_bytes(4, "little") + b"\x00\x02\x02\x00" + bytes(8)
 
 
+def few_directories(data):
+    """The image with only its export and import directories, as old linkers wrote."""
+    pe = pefile.PE(data=data, fast_load=True)
+    pe.OPTIONAL_HEADER.NumberOfRvaAndSizes = 2
+    return pe.write()
+
+
 def refusals(shipped_path):
     shipped = open(shipped_path, "rb").read()
     with tempfile.TemporaryDirectory() as work:
@@ -96,7 +103,8 @@ def refusals(shipped_path):
                  ("missing", None, "winmm.dll=vpwmm.dll", "cannot be read"),
                  ("signed", signed(shipped), "winmm.dll=vpwmm.dll", "signed (Authenticode)"),
                  ("shorter", shipped, "winmm.dll=vpwm.dll", "is not as long as"),
-                 ("not imported", shipped, "user32.dll=vpuser.dll", "does not import")]
+                 ("not imported", shipped, "user32.dll=vpuser.dll", "does not import"),
+                 ("not ASCII", shipped, "winmm.dll=vpwm\u00e9.dll", "is ASCII")]
         for name, data, rule, reason in cases:
             source, target = os.path.join(work, name + ".dll"), os.path.join(work, "out.dll")
             if data is not None:
@@ -109,6 +117,15 @@ def refusals(shipped_path):
                     not lines[0].startswith(f"redirect_imports: {source}: ") or
                     reason not in lines[0] or os.path.exists(target)):
                 sys.exit(f"redirect_imports on {name}: exit {result.returncode}\n{result.stderr}")
+        # An image with fewer data directories than usual has no certificate
+        # table, and is copied as any other.
+        source, target = os.path.join(work, "few.dll"), os.path.join(work, "few-out.dll")
+        with open(source, "wb") as f:
+            f.write(few_directories(shipped))
+        result = subprocess.run([sys.executable, TOOL, source, target, "winmm.dll=vpwmm.dll"],
+                                capture_output=True, text=True)
+        if result.returncode != 0 or not os.path.exists(target):
+            sys.exit(f"redirect_imports on an image with two directories:\n{result.stderr}")
     print(f"figure: redirect_imports refuses {len(cases)} kinds of bad input (a signed image "
           "among them) in one line each, leaving no copy")
 

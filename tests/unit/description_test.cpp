@@ -81,6 +81,8 @@ TEST(Description, NamesTheBadLine)
         {"port \"A\"\nport \"B\xF0\x9F\x8E\"\n", "line 2: bad UTF-8 in string"},
         {"sp\xFF" "eaker on\n", "line 1: unknown keyword 'sp\\xFFeaker'"},
         {"\xEF\xBB\xBF\xEF\xBB\xBFport \"A\"\n", "line 1: unknown keyword '\\xEF\\xBB\\xBFport'"},
+        // A file saved with CR line ends is one long line: say so.
+        {"port \"A\"\rport \"B\"\r", "line 1: a carriage return inside a line"},
     };
     for (const auto &c : cases) {
         Description d;
@@ -95,6 +97,35 @@ TEST(Description, NamesTheBadLine)
         ports += "port \"P\"\n";
     EXPECT_FALSE(parse_description(ports, d, error));
     EXPECT_EQ(error, "line 257: more than 256 ports");
+    // Whatever a line holds, its message stays short.
+    EXPECT_FALSE(parse_description(std::string(1 << 19, '\xFF') + " on\n", d, error));
+    std::string shown;
+    for (int i = 0; i < 40; ++i)
+        shown += "\\xFF";
+    EXPECT_EQ(error, "line 1: unknown keyword '" + shown + "...'");
+    EXPECT_FALSE(parse_description("port \"A\"\n" + std::string((1 << 20) + 1, ' '), d, error));
+    EXPECT_EQ(error, "line 2: a line longer than 1 MiB");
+}
+
+// A description of 100,000 stand-in-only items keeps a few to show, and
+// their count, not a line of text for each.
+TEST(Description, KeepsAFewItemsToShow)
+{
+    Description d;
+    std::string error;
+    ASSERT_TRUE(parse_description(std::string(30, '\n') + "usb \"A\" bytes=1 appear=2\n" +
+                                      "usb \"B\" vanish=3 repeat=1000\n",
+                                  d, error))
+        << error;
+    EXPECT_EQ(d.standin_only_count, 3u);
+    ASSERT_EQ(d.standin_only.size(), 3u);
+    EXPECT_EQ(d.standin_only[0], "line 31: bytes=1");
+    std::string many;
+    for (int i = 0; i < 500; ++i)
+        many += "usb \"A\" bytes=1\n";
+    ASSERT_TRUE(parse_description(many, d, error)) << error;
+    EXPECT_EQ(d.standin_only_count, 500u);
+    EXPECT_EQ(d.standin_only.size(), vperiph::kShownItems);
 }
 
 // UTF-16 as a text editor saves it, in either byte order.

@@ -50,8 +50,16 @@ bool read_utf8(const std::string &s, std::size_t &i, std::u16string &out)
     return true;
 }
 
+// Far more than the longest item any description needs (a usb-hex line of
+// 65536 bytes is under 200 KB), and little enough to parse in place.
+constexpr std::size_t kLongestLine = 1 << 20;
+
 bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &error)
 {
+    if (line.size() > kLongestLine) {
+        error = "a line longer than 1 MiB";
+        return false;
+    }
     if (line.find('\0') != std::string::npos) {
         error = "a NUL byte: a description is UTF-8 text, or UTF-16 with its byte order mark";
         return false;
@@ -59,7 +67,10 @@ bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &
     std::size_t i = 0;
     while (i < line.size()) {
         const char c = line[i];
-        if (c == ' ' || c == '\t' || c == '\r') {
+        if (c == '\r' && i + 1 < line.size()) {
+            error = "a carriage return inside a line: lines end in LF or CR LF";
+            return false;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
             ++i;
         } else if (c == '#') {
             break;
@@ -203,7 +214,8 @@ private:
 
     void standin_only(const std::string &item)
     {
-        d_.standin_only.push_back("line " + std::to_string(line_) + ": " + item);
+        if (d_.standin_only_count++ < kShownItems)
+            d_.standin_only.push_back("line " + std::to_string(line_) + ": " + item);
     }
 
     // key=value at token i; a key given twice on one line is refused, as
@@ -293,7 +305,7 @@ private:
                 if (!read)
                     return false;
                 if (key != "repeat")
-                    standin_only(key + "=" + value);
+                    standin_only(key + "=" + printable(value));
                 if (key == "bytes") {
                     bytes = v;
                     bytes_given = true;

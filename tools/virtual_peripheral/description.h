@@ -38,10 +38,16 @@ struct Description {
     unsigned fail_call = 0;            // 1-based platform call that fails (0: none)
     std::uint32_t fail_status = 0;     // 0: that function's usual failure
     bool fail_status_given = false;
-    // Items only the stand-in DLLs can present ("line 3: bytes=41"); a
-    // registry registration refuses a description that has any.
+    // Items only the stand-in DLLs can present ("line 3: bytes=41"): the
+    // first kShownItems of them, and how many there are. A registry
+    // registration refuses a description that has any.
     std::vector<std::string> standin_only;
+    std::size_t standin_only_count = 0;
 };
+
+// How many items of a kind a description keeps to show; a file of 100,000
+// lines has no use for all of them in a message.
+constexpr std::size_t kShownItems = 20;
 
 // A description file's bytes as UTF-8: a UTF-8 byte order mark is skipped,
 // UTF-16 (either byte order, with its mark) is converted. False with a

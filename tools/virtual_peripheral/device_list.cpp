@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "state.h"
@@ -16,10 +17,12 @@ namespace {
 
 using Members = std::shared_ptr<const std::vector<std::uint32_t>>;
 
-// The live set `set`, or null with the fault recorded.
+// The live set `set`, counted as used by this call, or null with the fault
+// recorded.
 const Holder *live_set(Record &r, HDEVINFO set, const char *function)
 {
     const auto value = reinterpret_cast<std::uintptr_t>(set);
+    r.sets.used(value, r.counts.calls);
     const Holder *held = r.sets.find(value);
     if (held == nullptr)
         add_fault(r, "%s on %s set 0x%llx", function,
@@ -59,10 +62,29 @@ std::string wide_arg(const wchar_t *s)
     return "\"" + quoted(u) + (*s != 0 ? "...\"" : "\"");
 }
 
-// How a SetupAPI call's BOOL result reads in the log.
-std::string bool_result(DWORD error)
+// How a SetupAPI call's result reads in the log; made after the record
+// changed, so it asks for no memory.
+struct Result {
+    char text[64];
+};
+
+Result bool_result(DWORD error)
 {
-    return error == 0 ? "TRUE" : format("FALSE error=%lu", static_cast<unsigned long>(error));
+    Result r{"TRUE"};
+    if (error != 0)
+        std::snprintf(r.text, sizeof r.text, "FALSE error=%lu", static_cast<unsigned long>(error));
+    return r;
+}
+
+Result set_result(DWORD error, HDEVINFO set)
+{
+    Result r{};
+    if (error == 0)
+        std::snprintf(r.text, sizeof r.text, "set=0x%llx", value_of(set));
+    else
+        std::snprintf(r.text, sizeof r.text, "INVALID_HANDLE_VALUE error=%lu",
+                      static_cast<unsigned long>(error));
+    return r;
 }
 
 } // namespace
@@ -113,17 +135,14 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, H
             if (e == 0) {
                 ++rec.builds;
                 rec.set_handles.take(h);
-                rec.sets.add(Holder{h, 0, thread, false});
+                rec.sets.add(Holder{h, 0, thread, false, rec.counts.calls});
             }
             return e;
         });
         if (error != 0)
             session.loaded().members.erase(h);
         const HDEVINFO result = error == 0 ? reinterpret_cast<HDEVINFO>(h) : INVALID_HANDLE_VALUE;
-        session.log("%s -> %s", log_args.c_str(),
-                    error == 0 ? format("set=0x%llx", value_of(result)).c_str()
-                               : format("INVALID_HANDLE_VALUE error=%lu",
-                                        static_cast<unsigned long>(error)).c_str());
+        session.log("%s -> %s", log_args.c_str(), set_result(error, result).text);
         SetLastError(error);
         return result;
     });
@@ -156,7 +175,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
         session.log("SetupDiEnumDeviceInfo(set=0x%llx, index=%lu, cbSize=%lu) -> %s",
                     value_of(DeviceInfoSet), static_cast<unsigned long>(MemberIndex),
                     DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->cbSize) : 0ul,
-                    bool_result(error).c_str());
+                    bool_result(error).text);
         SetLastError(error);
         return error == 0 ? TRUE : FALSE;
     });
@@ -208,7 +227,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                     value_of(DeviceInfoSet),
                     DeviceInfoData ? static_cast<unsigned long>(DeviceInfoData->Reserved) : 0ul,
                     static_cast<unsigned long>(Property),
-                    static_cast<unsigned long>(PropertyBufferSize), bool_result(error).c_str(),
+                    static_cast<unsigned long>(PropertyBufferSize), bool_result(error).text,
                     static_cast<unsigned long>(length));
         SetLastError(error);
         return error == 0 ? TRUE : FALSE;
@@ -243,7 +262,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
         if (session.record().sets.find(value) == nullptr)
             session.loaded().members.erase(value);
         session.log("SetupDiDestroyDeviceInfoList(set=0x%llx) -> %s", value_of(DeviceInfoSet),
-                    bool_result(error).c_str());
+                    bool_result(error).text);
         SetLastError(error);
         return error == 0 ? TRUE : FALSE;
     });

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -16,10 +17,12 @@ namespace {
 
 constexpr std::uint16_t kGarbage = 0xFDFD; // no key byte can equal it
 
-// The open port handle `h`, or null with the fault recorded.
+// The open port handle `h`, counted as used by this call, or null with the
+// fault recorded.
 const Holder *open_handle(Record &r, HMIDIOUT h, const char *function)
 {
     const auto value = reinterpret_cast<std::uintptr_t>(h);
+    r.handles.used(value, r.counts.calls);
     const Holder *held = r.handles.find(value);
     if (held == nullptr)
         add_fault(r, "%s on %s handle 0x%llx", function,
@@ -133,7 +136,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
                 h = rec.port_handles.next(
                     [&](std::uintptr_t v) { return rec.handles.find(v) != nullptr; });
                 rec.port_handles.take(h);
-                rec.handles.add(Holder{h, uDeviceID, thread, false});
+                rec.handles.add(Holder{h, uDeviceID, thread, false, rec.counts.calls});
                 ++rec.counts.midi_opens;
             }
             return result;
@@ -183,17 +186,23 @@ MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR uDeviceID, LPMIDIOUTCAPSW pmoc, UINT
         if (!session.ok())
             return MMRESULT(MMSYSERR_NOMEM);
         const Description &d = session.d();
-        unsigned port = static_cast<unsigned>(uDeviceID);
+        const DWORD thread = GetCurrentThreadId();
+        // An id beyond 32 bits is no port index (only a 64-bit host can pass one).
+        unsigned port = uDeviceID <= UINT_MAX ? static_cast<unsigned>(uDeviceID) : UINT_MAX;
         const MMRESULT r = session.call([&](Record &rec, bool failing) {
             ++rec.counts.caps_queries;
-            bool held = false;
-            for (const Holder &h : rec.handles.items())
-                held = held || h.port == uDeviceID || h.value == uDeviceID;
-            if (!held)
+            // Asked by handle, or (as the library asks) by the id of a port
+            // the caller holds open.
+            const Holder *by = rec.handles.find(uDeviceID);
+            if (by != nullptr)
+                port = by->port;
+            else
+                by = rec.handles.of_port(uDeviceID, thread);
+            if (by == nullptr)
                 add_fault(rec, "midiOutGetDevCapsW for id %llu, which no open handle has",
                           static_cast<unsigned long long>(uDeviceID));
-            if (const Holder *by_handle = rec.handles.find(uDeviceID))
-                port = by_handle->port;
+            else
+                rec.handles.used(by->value, rec.counts.calls);
             return failing               ? session.injected_status(MMSYSERR_NODRIVER)
                    : port >= d.ports.size() ? MMRESULT(MMSYSERR_BADDEVICEID)
                    : pmoc == nullptr        ? MMRESULT(MMSYSERR_INVALPARAM)

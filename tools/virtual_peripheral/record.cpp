@@ -78,16 +78,22 @@ template <typename Out> void put_received(Out &out, const Ring<Message, Keep::la
     }
 }
 
-// Whether a live handle or set counts as leaked: asked while the process
-// runs, every live one is still open; as it ends, one the ending thread (or
-// a thread that ended before) held was leaked, and one another thread held
-// was in use by a call the end stopped.
-bool leaked(const Holder &h, const Moment &at)
-{
-    return !at.process_ending || h.thread == at.ending_thread || h.thread_ended;
-}
-
 } // namespace
+
+// Asked while the process runs, every live one is still open. As it ends,
+// the library holds a port or set only inside its own calls, so one that a
+// call in progress was about is in use: the end stopped its thread there.
+// Which call that was is known when the end caught a thread inside the
+// peripheral; otherwise it is the one the process's last call was made on.
+// The ending thread itself, and a thread that ended before, were in no call.
+bool leaked(const Holder &h, const Record &r, const Moment &at)
+{
+    if (!at.process_ending || h.thread == at.ending_thread || h.thread_ended)
+        return true;
+    if (at.inside != nullptr)
+        return h.thread != at.inside_thread;
+    return h.last_call != r.counts.calls;
+}
 
 template <typename Out> void put_faults(Out &out, const Record &r, const Moment &at)
 {
@@ -102,7 +108,7 @@ template <typename Out> void put_faults(Out &out, const Record &r, const Moment 
         put(out, " later fault(s) not kept\n");
     }
     for (const Holder &h : r.handles.items()) {
-        if (!leaked(h, at))
+        if (!leaked(h, r, at))
             continue;
         put(out, "fault: handle ");
         put_value(out, h.value);
@@ -111,7 +117,7 @@ template <typename Out> void put_faults(Out &out, const Record &r, const Moment 
         put(out, " never closed\n");
     }
     for (const Holder &h : r.sets.items()) {
-        if (!leaked(h, at))
+        if (!leaked(h, r, at))
             continue;
         put(out, "fault: set ");
         put_value(out, h.value);
@@ -178,7 +184,7 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
     bool in_use = false;
     for (const Holders *list : {&r.handles, &r.sets})
         for (const Holder &h : list->items()) {
-            if (leaked(h, at))
+            if (leaked(h, r, at))
                 continue;
             put(out, list == &r.handles ? "  in use: handle " : "  in use: set ");
             put_value(out, h.value);
@@ -186,9 +192,9 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
                 put(out, " of port ");
                 put_number(out, h.port);
             }
-            put(out, ", held by thread ");
+            put(out, ", by the call of thread ");
             put_number(out, h.thread);
-            put(out, " when the end of the process stopped it inside a call: not a leak\n");
+            put(out, " that the end of the process stopped: not a leak\n");
             in_use = true;
         }
     if (in_use || at.inside != nullptr)
@@ -211,6 +217,19 @@ std::size_t FixedText::append(const char *s, std::size_t n)
 void render_report(FixedText &out, const Loaded &l, const Record &r, const Moment &at)
 {
     put_report(out, l, r, at);
+}
+
+void render_unread(FixedText &out, const Moment &at)
+{
+    put(out, "virtual peripheral: nothing recorded\n  program: ");
+    put(out, program_path());
+    put(out, " (process ");
+    put_number(out, GetCurrentProcessId());
+    put(out, ")\n  the process ended while thread ");
+    put_number(out, at.inside_thread);
+    put(out, " was inside ");
+    put(out, at.inside != nullptr ? at.inside : "its first call");
+    put(out, ", reading the description\n  a call was in progress as the process ended\n");
 }
 
 } // namespace vperiph

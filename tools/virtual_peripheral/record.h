@@ -30,6 +30,9 @@ constexpr std::size_t kReportRoom =
     (kMostOpenPorts + kMostOpenSets) * 192;
 
 void render_report(FixedText &out, const Loaded &l, const Record &r, const Moment &at);
+// The report of a process that ended while its first call was reading the
+// description: nothing was recorded yet.
+void render_unread(FixedText &out, const Moment &at);
 
 } // namespace vperiph
 

@@ -18,6 +18,7 @@ the unsigned build, then sign the copy. Every refusal is one line naming the
 file and the reason, with exit status 1.
 """
 import os
+import struct
 import sys
 
 import pefile
@@ -40,6 +41,8 @@ def parse(data, path):
         return pefile.PE(data=data, fast_load=True)
     except pefile.PEFormatError as e:
         fail(f"{path}: not a PE image ({e.value})")
+    except (IndexError, ValueError, struct.error) as e:
+        fail(f"{path}: a damaged PE image ({e})")
 
 
 def exported_names(path):
@@ -55,11 +58,16 @@ def exported_names(path):
 
 def redirect(data, renames, providers, source):
     pe = parse(data, source)
-    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
-    if security.VirtualAddress != 0 or security.Size != 0:
+    directories = pe.OPTIONAL_HEADER.DATA_DIRECTORY
+    # An image with fewer directories has no certificate table to carry.
+    if len(directories) > SECURITY and (directories[SECURITY].VirtualAddress != 0 or
+                                        directories[SECURITY].Size != 0):
         fail(f"{source}: signed (Authenticode): its signature would no longer verify; "
              "redirect the unsigned image, then sign the copy")
-    pe.parse_data_directories(directories=[IMPORT])
+    try:
+        pe.parse_data_directories(directories=[IMPORT])
+    except (pefile.PEFormatError, IndexError, ValueError, struct.error) as e:
+        fail(f"{source}: a damaged import directory ({e})")
     out = bytearray(data)
     done = set()
     for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
@@ -96,7 +104,9 @@ def copy(source, target, rules):
         old, _, rest = rule.partition("=")
         new, _, provider = rest.partition(":")
         if not old or not new:
-            fail(f"not OLD=NEW[:PROVIDER]: {rule}")
+            fail(f"{source}: not OLD=NEW[:PROVIDER]: {rule}")
+        if not new.isascii():
+            fail(f"{source}: {new}: a DLL name in an import directory is ASCII")
         renames[old.lower()] = new
         providers[old.lower()] = provider
     try:
@@ -111,6 +121,8 @@ def copy(source, target, rules):
             f.write(result)
         os.replace(temporary, target)
     except OSError as e:
+        if os.path.isfile(temporary):
+            os.remove(temporary)
         fail(f"{target}: cannot be written ({e.strerror})")
 
 

@@ -151,6 +151,8 @@ int register_description(const Description &d, std::string &message)
                   "registry holds:";
         for (const std::string &item : d.standin_only)
             message += "\n  " + item;
+        if (d.standin_only_count > d.standin_only.size())
+            message += format("\n  and %zu more", d.standin_only_count - d.standin_only.size());
         return -1;
     }
     if (remove_marked(message) < 0)
@@ -175,6 +177,16 @@ int finish(int result, const std::string &message, char *error, size_t error_siz
     return result;
 }
 
+// What a call that could not get its memory says, without asking for more.
+int out_of_memory(char *error, size_t error_size)
+{
+    static const char message[] = "not enough memory";
+    if (error != nullptr && error_size > 0)
+        lstrcpynA(error, message,
+                  static_cast<int>(error_size < sizeof message ? error_size : sizeof message));
+    return -1;
+}
+
 } // namespace
 
 } // namespace vperiph
@@ -185,7 +197,7 @@ extern "C" {
 
 int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size)
 {
-    return guarded(finish(-1, "not enough memory", error, error_size), [&] {
+    const int r = guarded(-2, [&] {
         Description d;
         std::string message;
         if (description == nullptr)
@@ -195,11 +207,12 @@ int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_
         const int added = register_description(d, message);
         return finish(added, message, error, error_size);
     });
+    return r == -2 ? out_of_memory(error, error_size) : r;
 }
 
 int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error, size_t error_size)
 {
-    return guarded(finish(-1, "not enough memory", error, error_size), [&] {
+    const int r = guarded(-2, [&] {
         if (path == nullptr)
             return finish(-1, "no file", error, error_size);
         std::string bytes, message;
@@ -211,15 +224,17 @@ int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error, size_t error
         const int added = register_description(d, message);
         return finish(added, message, error, error_size);
     });
+    return r == -2 ? out_of_memory(error, error_size) : r;
 }
 
 int VPERIPH_CALL vp_unregister(char *error, size_t error_size)
 {
-    return guarded(finish(-1, "not enough memory", error, error_size), [&] {
+    const int r = guarded(-2, [&] {
         std::string message;
         const int removed = remove_marked(message);
         return finish(removed, message, error, error_size);
     });
+    return r == -2 ? out_of_memory(error, error_size) : r;
 }
 
 } // extern "C"

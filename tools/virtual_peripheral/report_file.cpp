@@ -4,6 +4,7 @@
 // an earlier one saw; the oldest of a program's reports go once it has more
 // than kKeptReports. Everything that may fail or allocate happens when the
 // peripheral is first used; as the process ends only the write is left.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -28,11 +29,16 @@ struct Report {
 
 Report g_report;
 
-// The number N of "vperiph-report-PROGRAM-N.txt", or 0.
+// The number N of "vperiph-report-PROGRAM-N.txt", or 0. Names compare as
+// the file system does: "host" and "HOST" are one program.
 unsigned number_of(const std::wstring &file, const std::wstring &stem)
 {
-    if (file.size() <= stem.size() + 4 || file.compare(0, stem.size(), stem) != 0 ||
-        file.compare(file.size() - 4, 4, L".txt") != 0)
+    const auto same = [&](std::size_t at, const wchar_t *text, std::size_t n) {
+        return CompareStringOrdinal(file.c_str() + at, static_cast<int>(n), text,
+                                    static_cast<int>(n), TRUE) == CSTR_EQUAL;
+    };
+    if (file.size() <= stem.size() + 4 || !same(0, stem.c_str(), stem.size()) ||
+        !same(file.size() - 4, L".txt", 4))
         return 0;
     unsigned n = 0;
     for (std::size_t i = stem.size(); i < file.size() - 4; ++i) {
@@ -43,20 +49,25 @@ unsigned number_of(const std::wstring &file, const std::wstring &stem)
     return n;
 }
 
-// The numbers of the program's reports in the folder.
-std::vector<unsigned> existing(const std::wstring &folder, const std::wstring &stem)
+struct Existing {
+    unsigned number;
+    std::wstring name; // as the folder spells it
+};
+
+// The program's reports in the folder.
+std::vector<Existing> existing(const std::wstring &folder, const std::wstring &stem)
 {
-    std::vector<unsigned> numbers;
+    std::vector<Existing> reports;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + stem + L"*.txt").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
-        return numbers;
+        return reports;
     do {
         if (const unsigned n = number_of(found.cFileName, stem))
-            numbers.push_back(n);
+            reports.push_back({n, found.cFileName});
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    return numbers;
+    return reports;
 }
 
 // Creates the next numbered report of this program and lets its oldest go.
@@ -65,10 +76,10 @@ HANDLE create_numbered(std::wstring &path)
 {
     const std::wstring folder = this_dll_folder();
     const std::wstring stem = kPrefix + program_name() + L"-";
-    const std::vector<unsigned> numbers = existing(folder, stem);
+    const std::vector<Existing> reports = existing(folder, stem);
     unsigned next = 1;
-    for (unsigned n : numbers)
-        next = n >= next ? n + 1 : next;
+    for (const Existing &r : reports)
+        next = r.number >= next ? r.number + 1 : next;
     HANDLE file = INVALID_HANDLE_VALUE;
     // Two runs starting at once may pick one number: the later takes the next.
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt, ++next) {
@@ -81,9 +92,9 @@ HANDLE create_numbered(std::wstring &path)
     if (file == INVALID_HANDLE_VALUE)
         return file;
     const unsigned mine = next - 1;
-    for (unsigned n : numbers)
-        if (n + kKeptReports <= mine)
-            DeleteFileW((folder + stem + std::to_wstring(n) + L".txt").c_str());
+    for (const Existing &r : reports)
+        if (r.number + kKeptReports <= mine)
+            DeleteFileW((folder + r.name).c_str());
     return file;
 }
 
@@ -116,6 +127,11 @@ void reserve_report()
                               : create_numbered(path);
         g_report.name = utf8(path);
         g_report.target = g_report.file == INVALID_HANDLE_VALUE ? Target::debug_output : Target::file;
+        if (g_report.target == Target::debug_output)
+            std::fprintf(stderr,
+                         "virtual peripheral: cannot make the report %s (error %lu); it will go "
+                         "to the debug output\n",
+                         g_report.name.c_str(), static_cast<unsigned long>(GetLastError()));
         // What a reader finds while the process runs, or after it was killed.
         const std::string waiting =
             "virtual peripheral report of " + program_path() + " (process " +
@@ -132,7 +148,7 @@ void reserve_report()
 void write_report(bool process_ending)
 {
     const Loaded *loaded = g_loaded.load();
-    if (g_report.target == Target::none || g_report.room == nullptr || loaded == nullptr)
+    if (g_report.target == Target::none || g_report.room == nullptr)
         return;
     // As the process ends the other threads are gone, and one may have held
     // the lock: waiting for it would end the process (Windows) or never end.
@@ -145,7 +161,10 @@ void write_report(bool process_ending)
                     g_call_thread.load()};
     static const char kCut[] = "\n(the report was cut here)\n";
     FixedText text(g_report.room, kReportRoom - sizeof kCut);
-    render_report(text, *loaded, loaded->records[loaded->published.load()], at);
+    if (loaded != nullptr)
+        render_report(text, *loaded, loaded->records[loaded->published.load()], at);
+    else
+        render_unread(text, at);
     if (locked)
         LeaveCriticalSection(&g_lock);
     std::size_t size = text.size();

@@ -76,6 +76,15 @@ Loaded::Loaded(Description description, std::string from, std::string why)
 
 void install(std::unique_ptr<Loaded> next)
 {
+    // Handle values go on where they were: one handed out before is never
+    // handed out again while a caller may still hold it.
+    if (const Loaded *before = g_loaded.load()) {
+        const Record &was = before->records[before->published.load()];
+        for (Record &r : next->records) {
+            r.port_handles.issued = was.port_handles.issued;
+            r.set_handles.issued = was.set_handles.issued;
+        }
+    }
     delete g_loaded.exchange(next.release());
 }
 
@@ -94,7 +103,10 @@ bool read_description_file(const std::wstring &path, std::string &bytes, std::st
     }
     bool ok = true;
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart > kLargestDescription) {
+    if (!GetFileSizeEx(file, &size)) {
+        why = format("cannot be read (error %lu)", static_cast<unsigned long>(GetLastError()));
+        ok = false;
+    } else if (size.QuadPart > kLargestDescription) {
         why = "is larger than 16 MB";
         ok = false;
     } else {

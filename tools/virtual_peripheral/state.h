@@ -28,7 +28,7 @@ namespace vperiph {
 
 // A host that leaks handles must not grow the record without end either.
 constexpr std::size_t kMostOpenPorts = 1024;
-constexpr std::size_t kMostOpenSets = 64;
+constexpr std::size_t kMostOpenSets = 16;
 // Call-log and fault lines are cut at this length.
 constexpr std::size_t kLineSize = 256;
 
@@ -74,14 +74,17 @@ private:
     std::uint64_t total_ = 0;
 };
 
-// A live port handle or device set, and the thread that made it: one that
-// a thread still held when the process ended (and so stopped that thread)
-// was in use, not leaked; one whose thread ended first was leaked.
+// A live port handle or device set, the thread that made it, and the number
+// of the latest call made on it. As the process ends, one that the very last
+// call was made on (or that the call the end interrupted was about), by a
+// thread the end stopped, was in use by a call in progress; any other was
+// leaked.
 struct Holder {
     std::uintptr_t value;
     unsigned port; // port handles only
     DWORD thread;
     bool thread_ended;
+    std::uint64_t last_call;
 };
 
 // A list whose room is taken when it is made.
@@ -96,6 +99,24 @@ public:
             if (h.value == value)
                 return &h;
         return nullptr;
+    }
+    // A handle of the port, the thread's own first.
+    const Holder *of_port(std::uintptr_t port, DWORD thread) const
+    {
+        const Holder *any = nullptr;
+        for (const Holder &h : items_) {
+            if (h.port == port && h.thread == thread)
+                return &h;
+            any = any == nullptr && h.port == port ? &h : any;
+        }
+        return any;
+    }
+    // Counts call number `call` as made on the holder `value`, if live.
+    void used(std::uintptr_t value, std::uint64_t call)
+    {
+        for (Holder &h : items_)
+            if (h.value == value)
+                h.last_call = call;
     }
     void remove(std::uintptr_t value)
     {
@@ -284,6 +305,9 @@ struct Moment {
     const char *inside;
     DWORD inside_thread;
 };
+
+// Whether a live handle or set counts as leaked at that moment (see Holder).
+bool leaked(const Holder &h, const Record &r, const Moment &at);
 
 } // namespace vperiph
 

@@ -41,11 +41,14 @@ std::string quoted(const std::u16string &s)
 std::string printable(const std::string &bytes)
 {
     static const char hex[] = "0123456789ABCDEF";
+    constexpr std::size_t kShown = 40;
     std::string out;
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == kShown)
+            return out + "...";
+        const auto b = static_cast<unsigned char>(bytes[i]);
         if (b >= 0x20 && b < 0x7F) {
-            out += c;
+            out += bytes[i];
         } else {
             out += "\\x";
             out += hex[b >> 4];

@@ -87,7 +87,8 @@ std::string utf8(const std::u16string &s);
 std::string quoted(const std::u16string &s);
 
 // Bytes from a file shown in a message: printable ASCII as is, anything
-// else as \xHH, so that a message is always valid UTF-8.
+// else as \xHH, so that a message is always valid UTF-8; cut after 40 bytes,
+// so that a message stays short whatever the file holds.
 std::string printable(const std::string &bytes);
 
 } // namespace vperiph
