@@ -13,9 +13,27 @@ namespace cli {
 
 namespace {
 
+// A line on standard error, in UTF-8; a console gets it as UTF-16, so that it
+// reads right whatever the console's code page.
+void print_error(const std::string &text)
+{
+    const std::string line = "tarnwick-cli: " + text + "\n";
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(err, &mode)) {
+        std::fputs(line.c_str(), stderr);
+        return;
+    }
+    std::wstring wide(line.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0], static_cast<int>(wide.size()))));
+    DWORD written = 0;
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
 int report(const Options &o, const std::string &message, const char *hint, int status)
 {
-    std::fprintf(stderr, "tarnwick-cli: %s%s\n", message.c_str(), hint);
+    print_error(message + hint);
     // A script that reads standard output gets the error there too.
     if (o.json)
         print_json({{"command", o.command.empty() ? Json() : Json(o.command)},
@@ -57,7 +75,8 @@ std::string hex4(std::uint32_t v)
     return buf;
 }
 
-void print_json(const Json &value) { std::printf("%s\n", value.dump().c_str()); }
+// ASCII only (anything else as \uXXXX): valid on any console or code page.
+void print_json(const Json &value) { std::printf("%s\n", value.dump(-1, ' ', true).c_str()); }
 
 int run_version(const Options &o, Library &lib)
 {
@@ -83,7 +102,7 @@ int run_version(const Options &o, Library &lib)
                         version.empty() ? "without a version resource" : version.c_str(),
                         path.c_str());
         else
-            std::fprintf(stderr, "tarnwick-cli: %s\n", error.c_str());
+            print_error(error);
     }
     return loaded ? 0 : 1;
 }
