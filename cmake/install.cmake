@@ -8,7 +8,7 @@ install(TARGETS tarnwick RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${PROJECT_BINARY_DIR}/include/tarnwick.h DESTINATION include)
 install(FILES src/library/tarnwick.def ${TARNWICK_MSVC_LIB} DESTINATION lib)
 install(FILES LICENSE README.md docs/api.md DESTINATION doc)
-install(FILES examples/host.c DESTINATION doc/examples)
+install(FILES examples/host.c examples/CMakeLists.txt DESTINATION doc/examples)
 
 # Found by find_package(tarnwick CONFIG) as tarnwick::tarnwick; relocatable,
 # and compatible within one major version and one pointer size.

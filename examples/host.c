@@ -1,6 +1,7 @@
 /*
  * A minimal C host. Built two ways:
  *   linked at build time:   gcc host.c -I include -L lib -ltarnwick
+ *                           (or CMakeLists.txt beside it, with the kit's CMake package)
  *   loaded at run time:     gcc -DHOST_LOAD_AT_RUN_TIME host.c -I include
  */
 #include <stdio.h>

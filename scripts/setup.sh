@@ -3,6 +3,13 @@
 # trees and prepares one Wine prefix per architecture. Safe to run again.
 set -euo pipefail
 
+# Every command takes --help (its own leading comment) and no other argument.
+case "${1:-}" in
+    -h | --help) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"; exit 0 ;;
+    "") ;;
+    *) echo "$0: unknown argument '$1' (see $0 --help)" >&2; exit 2 ;;
+esac
+
 TW_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TW_BUILD="${TW_BUILD:-$TW_ROOT/build}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -14,8 +21,15 @@ tw_packages=(g++ cmake ninja-build pkg-config googletest nlohmann-json3-dev clan
              wine64 wine32:i386
              git python3 python3-pefile osslsigncode openssl tzdata)
 
+tw_is_root() { [ "$(id -u)" -eq 0 ]; }
+
 tw_as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+    if tw_is_root; then "$@"; else sudo "$@"; fi
+}
+
+# tw_root_write FILE TEXT: writes TEXT, exactly, to FILE as root.
+tw_root_write() {
+    tw_as_root sh -c 'printf "%s" "$1" > "$2"' sh "$2" "$1"
 }
 
 tw_fail() {
@@ -23,28 +37,74 @@ tw_fail() {
     exit 1
 }
 
-# ---- 32-bit x86 programs: natively, or through qemu-i386 -------------------
+# ---- 32-bit x86 programs: natively, or through a binfmt_misc handler -------
 
-tw_binfmt=/proc/sys/fs/binfmt_misc
+# TW_BINFMT_DIR and TW_APT_DIR point the decisions below at a fake machine,
+# for tests/scripts/setup_test.sh only.
+tw_binfmt="${TW_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}"
+tw_apt_dir="${TW_APT_DIR:-/etc/apt}"
+# The one handler this script registers, and the only one it ever changes:
+# a handler of another name is the machine's own.
+tw_own_handler=tarnwick-qemu-i386
+
+# tw_try_exec FILE: runs it; the one place a probe is executed.
+tw_try_exec() { "$1" 2>/dev/null; }
+
+# A new folder where a program may be executed: the build folder may be on a
+# noexec mount, where every probe fails whatever the kernel can run.
+tw_exec_dir() {
+    local dir try
+    mkdir -p "$TW_BUILD" 2>/dev/null || true
+    for dir in "$TW_BUILD" "${TMPDIR:-/tmp}" /tmp /dev/shm "${HOME:-}"; do
+        [ -n "$dir" ] && [ -d "$dir" ] && [ -w "$dir" ] || continue
+        try="$(mktemp -d "$dir/tarnwick-probe.XXXXXX" 2>/dev/null)" || continue
+        printf '#!/bin/sh\nexit 0\n' >"$try/native"
+        chmod +x "$try/native"
+        if tw_try_exec "$try/native"; then
+            echo "$try"
+            return 0
+        fi
+        rm -rf "$try"
+    done
+    return 1
+}
 
 # The smallest i386 program: exits with status 0. Whether it runs tells
 # whether this kernel (or a registered handler) runs 32-bit executables.
+# Status 0: it runs; 1: it does not; 2: no folder lets anything run.
 tw_i386_runs() {
-    local probe="$TW_BUILD/i386-probe"
-    mkdir -p "$TW_BUILD"
-    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\x31\xc0\x40\xcd\x80' >"$probe"
-    chmod +x "$probe"
-    "$probe" 2>/dev/null
+    local dir status=0
+    dir="$(tw_exec_dir)" || return 2
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\x31\xc0\x40\xcd\x80' >"$dir/i386-probe"
+    chmod +x "$dir/i386-probe"
+    tw_try_exec "$dir/i386-probe" || status=1
+    rm -rf "$dir"
+    return $status
 }
 
-# The enabled binfmt_misc entry that takes i386 executables, if any. A
-# handler acts whether or not binfmt_misc is mounted here, so it is mounted
-# to look (root only; that registers nothing).
+# A handler acts whether or not binfmt_misc is mounted here, so where it is
+# not, it is mounted to look (root only; that registers nothing), and
+# unmounted again by tw_binfmt_leave unless a handler of ours needed it.
+tw_binfmt_look() {
+    [ -e "$tw_binfmt/status" ] && return 0
+    tw_is_root || return 1
+    tw_as_root mount -t binfmt_misc binfmt_misc "$tw_binfmt" 2>/dev/null || return 1
+    TW_BINFMT_MOUNTED=1
+}
+
+tw_binfmt_leave() {
+    if [ "${TW_BINFMT_MOUNTED:-0}" = 1 ] && [ "${TW_I386_REGISTERED:-0}" = 0 ]; then
+        tw_as_root umount "$tw_binfmt" 2>/dev/null || true
+        TW_BINFMT_MOUNTED=0
+    fi
+}
+
+# The enabled binfmt_misc entry that takes i386 executables, whatever its
+# name, if any.
 tw_i386_handler() {
     local entry
-    if [ ! -e "$tw_binfmt/status" ] && [ "$(id -u)" -eq 0 ]; then
-        mount -t binfmt_misc binfmt_misc "$tw_binfmt" 2>/dev/null || true
-    fi
+    tw_binfmt_look || return 1
+    [ "$(cat "$tw_binfmt/status" 2>/dev/null)" = enabled ] || return 1
     for entry in "$tw_binfmt"/*; do
         [ -f "$entry" ] && [ "$(head -n1 "$entry" 2>/dev/null)" = enabled ] &&
             grep -q '^magic 7f454c4601010100000000000000000002000300$' "$entry" &&
@@ -53,48 +113,76 @@ tw_i386_handler() {
     return 1
 }
 
-# Sets TW_I386_MODE: native, or emulated (through qemu-i386). A registered
-# handler takes precedence over the kernel's own loader, so it decides.
-# TARNWICK_I386=emulated asks for the emulated path on a machine that would
-# run 32-bit code natively (to try that path; it registers the handler).
+# Decides, from what runs now and changing nothing, how 32-bit x86 programs
+# will run:
+#   TW_I386_MODE      native, or emulated (through a binfmt_misc handler)
+#   TW_I386_HANDLER   the enabled handler that takes i386 programs, if any
+#   TW_I386_REGISTER  1 when ours is to be registered, once qemu is installed
+# A handler that runs them is used as it is, whoever registered it; ours is
+# registered only where nothing runs them (or TARNWICK_I386=emulated asks for
+# the emulated path and no handler is there to take it).
 tw_i386_mode() {
+    local runs=0
     case "${TARNWICK_I386:-auto}" in
         auto | emulated) ;;
         *) tw_fail "TARNWICK_I386 is '$TARNWICK_I386'; use auto or emulated" ;;
     esac
-    if [ "${TARNWICK_I386:-auto}" = emulated ] || tw_i386_handler >/dev/null || ! tw_i386_runs; then
+    tw_i386_runs || runs=$?
+    [ "$runs" -ne 2 ] || tw_fail "no folder here lets a program run (the build folder, \$TMPDIR," \
+        "/tmp, /dev/shm and \$HOME were tried; noexec mounts?), so whether 32-bit x86 programs" \
+        "run cannot be told: nothing was installed or registered"
+    # Mounted (if need be) here, not in the subshell below, to be left as found.
+    tw_binfmt_look || true
+    TW_I386_HANDLER="$(tw_i386_handler)" || TW_I386_HANDLER=""
+    TW_I386_REGISTER=0
+    if [ -n "$TW_I386_HANDLER" ]; then
         TW_I386_MODE=emulated
-    else
+        if [ "$runs" -ne 0 ]; then
+            [ "${TW_I386_HANDLER##*/}" = "$tw_own_handler" ] ||
+                tw_fail "32-bit x86 programs do not run through the binfmt_misc handler" \
+                    "$TW_I386_HANDLER; it is not this script's, so it is left as it is (fix or" \
+                    "remove it and run again)"
+            TW_I386_REGISTER=1
+        fi
+    elif [ "$runs" -eq 0 ] && [ "${TARNWICK_I386:-auto}" = auto ]; then
         TW_I386_MODE=native
+    else
+        TW_I386_MODE=emulated
+        TW_I386_REGISTER=1
     fi
 }
 
-# The magic and mask Debian's qemu-user-binfmt registers for i386 ELF files.
+# The magic and mask Debian's qemu-user-binfmt registers for i386 ELF files,
+# under our own name.
 tw_i386_register() {
-    local rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F'
-    [ -e "$tw_binfmt/register" ] ||
-        tw_as_root mount -t binfmt_misc binfmt_misc "$tw_binfmt" 2>/dev/null || return 1
-    [ -e "$tw_binfmt/qemu-i386" ] && { tw_as_root sh -c "echo -1 > $tw_binfmt/qemu-i386" || return 1; }
-    echo "registering qemu-i386 for 32-bit x86 programs (binfmt_misc; remove with" \
-        "'echo -1 > $tw_binfmt/qemu-i386')"
-    tw_as_root sh -c "printf '%s' '$rule' > $tw_binfmt/register"
+    local rule=":$tw_own_handler:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F"
+    tw_binfmt_look || return 1
+    # Flag F holds the qemu it was registered with: ours is registered again
+    # to take a newly installed one.
+    if [ -e "$tw_binfmt/$tw_own_handler" ]; then
+        tw_root_write "$tw_binfmt/$tw_own_handler" -1 || return 1
+    fi
+    echo "registering $tw_own_handler for 32-bit x86 programs (binfmt_misc; remove with" \
+        "'echo -1 > $tw_binfmt/$tw_own_handler')"
+    tw_root_write "$tw_binfmt/register" "$rule" || return 1
+    TW_I386_REGISTERED=1
 }
 
-# After the packages are in: make sure 32-bit programs run, registering the
-# handler where the mode needs it. A machine that cannot run them fails here,
+# After the packages are in: registers ours where the decision needs it, and
+# makes sure 32-bit programs run. A machine that cannot run them fails here,
 # so that no run passes with the 32-bit DLL untested.
 tw_i386_ready() {
-    # A handler registered with flag F holds the qemu it was registered with:
-    # a newly installed one takes its place.
-    if [ "${TW_QEMU_NEW:-0}" = 1 ] && [ "$(tw_i386_handler)" = "$tw_binfmt/qemu-i386" ]; then
-        tw_i386_register
+    if [ "$TW_I386_REGISTER" = 1 ] ||
+        { [ "${TW_QEMU_NEW:-0}" = 1 ] && [ "${TW_I386_HANDLER##*/}" = "$tw_own_handler" ]; }; then
+        tw_i386_register 2>/dev/null || tw_fail "this machine cannot run 32-bit x86 programs, and" \
+            "$tw_own_handler could not be registered through binfmt_misc (needs root): the" \
+            "32-bit DLL would go untested"
+        TW_I386_HANDLER="$tw_binfmt/$tw_own_handler"
     fi
-    if [ "$TW_I386_MODE" = emulated ] && ! tw_i386_handler >/dev/null; then
-        tw_i386_register 2>/dev/null || true
-        tw_i386_handler >/dev/null ||
-            tw_fail "this machine cannot run 32-bit x86 programs, and qemu-i386 could not be" \
-                "registered through binfmt_misc (needs root): the 32-bit DLL would go untested"
-    fi
+    TW_I386_INTERPRETER=""
+    [ -z "$TW_I386_HANDLER" ] ||
+        TW_I386_INTERPRETER="$(awk '/^interpreter / {print $2}' "$TW_I386_HANDLER")"
+    tw_binfmt_leave
     tw_i386_runs || tw_fail "32-bit x86 programs do not run here ($TW_I386_MODE), so the 32-bit" \
         "DLL cannot be tested"
 }
@@ -103,10 +191,10 @@ tw_i386_ready() {
 tw_run_figures() {
     echo "  x86_64 programs: native, through $(tw_loader x86_64) in a 64-bit prefix"
     if [ "$TW_I386_MODE" = emulated ]; then
-        local interpreter
-        interpreter="$(awk '/^interpreter / {print $2}' "$(tw_i386_handler)")"
-        echo "  i686 programs: emulated, $("$interpreter" --version | head -n1) through" \
-            "binfmt_misc, running $(tw_loader i686) in a 32-bit prefix"
+        local version
+        version="$("$TW_I386_INTERPRETER" --version 2>/dev/null | head -n1)" || true
+        echo "  i686 programs: emulated, ${version:-$TW_I386_INTERPRETER} through the binfmt_misc" \
+            "handler ${TW_I386_HANDLER##*/}, running $(tw_loader i686) in a 32-bit prefix"
     else
         echo "  i686 programs: native, through $(tw_loader i686) in a 32-bit prefix"
     fi
@@ -120,23 +208,38 @@ tw_debian_codename() {
     (. /etc/os-release && [ "${ID:-}" = debian ] && echo "${VERSION_CODENAME:-}") || true
 }
 
+tw_apt_policy() { apt-cache policy 2>/dev/null || true; }
+
+# tw_apt_uri ORIGIN SUITE: the URI of the first source apt knows for SUITE
+# of that origin ("Debian", "Debian Backports"), as its release file says.
+tw_apt_uri() {
+    tw_apt_policy | awk -v origin="o=$1" -v suite="n=$2" '
+        $1 ~ /^-?[0-9]+$/ && NF >= 3 { uri = $2 }
+        $1 == "release" {
+            sub(/^[ \t]*release /, "")
+            n = split($0, kv, ",")
+            o = s = 0
+            for (i = 1; i <= n; i++) { o = o || kv[i] == origin; s = s || kv[i] == suite }
+            if (o && s && uri != "") { print uri; exit }
+        }'
+}
+
 # tw_apt_install [apt-get install args...]: as root. A mirror caught
 # mid-sync serves index files that disagree with their release file; apt
 # then drops that index, and where it is a foreign architecture's security
 # index, i386 packages no longer match their amd64 halves. The release's own
 # suite has both at one version, so that is tried next; then all again after
-# a pause.
+# a pause. sudo resets the environment: DEBIAN_FRONTEND goes on its command line.
 tw_apt_install() {
     local attempt codename
+    local apt=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends)
     codename="$(tw_debian_codename)"
     for attempt in 1 2 3; do
         tw_as_root apt-get update -q || echo "apt-get update reported errors; going on"
-        DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q \
-            --no-install-recommends "$@" && return 0
+        tw_as_root "${apt[@]}" "$@" && return 0
         if [ -n "$codename" ] && [[ " $* " != *" -t "* ]]; then
             echo "apt-get failed; trying the packages of $codename itself"
-            DEBIAN_FRONTEND=noninteractive tw_as_root apt-get install -y -q \
-                --no-install-recommends -t "$codename" "$@" && return 0
+            tw_as_root "${apt[@]}" -t "$codename" "$@" && return 0
         fi
         [ "$attempt" -eq 3 ] && tw_fail "could not install: $*"
         echo "apt-get failed; trying again in 60 s"
@@ -155,20 +258,29 @@ tw_qemu_recent() {
         dpkg --compare-versions "$v" ge 1:8.1
 }
 
+tw_qemu_candidate() { apt-cache policy qemu-user 2>/dev/null | awk '/Candidate:/ {print $2}'; }
+
+# For the handler of our own only: a recent qemu-user, from the release's
+# backports where the release's own is older. Backports come from the mirror
+# this machine's own Debian source uses, added once as our own list file.
 tw_install_qemu() {
     tw_qemu_recent && return 0
-    local codename suite="" list=/etc/apt/sources.list.d/tarnwick-backports.list
+    local codename mirror suite="" list="$tw_apt_dir/sources.list.d/tarnwick-backports.list"
     codename="$(tw_debian_codename)"
     if [ -n "$codename" ]; then
         tw_as_root apt-get update -q >/dev/null 2>&1 || true
-        local candidate
-        candidate="$(apt-cache policy qemu-user | awk '/Candidate:/ {print $2}')"
-        if ! dpkg --compare-versions "${candidate:-0}" ge 1:8.1; then
+        if ! dpkg --compare-versions "$(tw_qemu_candidate)" ge 1:8.1; then
             suite="$codename-backports"
-            if [ ! -f "$list" ]; then
-                echo "adding Debian's $suite (for qemu-user only) in $list"
-                echo "deb http://deb.debian.org/debian $suite main" |
-                    tw_as_root tee "$list" >/dev/null
+            mirror="$(tw_apt_uri Debian "$codename")"
+            if [ -f "$list" ] || [ -n "$(tw_apt_uri "Debian Backports" "$suite")" ]; then
+                : # already a source of this machine's (or ours from an earlier run)
+            elif [ -n "$mirror" ]; then
+                echo "adding Debian's $suite from $mirror, the mirror of this machine's" \
+                    "$codename (for qemu-user only), in $list"
+                tw_root_write "$list" "deb $mirror $suite main"$'\n'
+            else
+                echo "note: no source of Debian's $codename here to take $suite from"
+                suite=""
             fi
         fi
     fi
@@ -178,8 +290,7 @@ tw_install_qemu() {
     TW_QEMU_NEW=1
 }
 
-tw_install() {
-    tw_i386_mode
+tw_install_packages() {
     local missing=()
     for p in "${tw_packages[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -192,11 +303,22 @@ tw_install() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "installing: ${missing[*]}"
         if ! dpkg --print-foreign-architectures | grep -qx i386; then
+            echo "adding the i386 architecture to dpkg (for wine32:i386)"
             tw_as_root dpkg --add-architecture i386
         fi
         tw_apt_install "${missing[@]}"
     fi
-    [ "$TW_I386_MODE" = emulated ] && tw_install_qemu
+}
+
+# Decides before anything is installed, so that a machine where nothing can
+# be told gets nothing.
+tw_install() {
+    tw_i386_mode
+    tw_install_packages
+    # Only for a handler of ours: another one is used with the qemu it has.
+    if [ "$TW_I386_REGISTER" = 1 ] || [ "${TW_I386_HANDLER##*/}" = "$tw_own_handler" ]; then
+        tw_install_qemu
+    fi
     tw_i386_ready
 }
 

@@ -25,28 +25,30 @@ foreach(f ${package_files})
   endif()
 endforeach()
 
-# find_package only.
-run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/consumer -B ${work}/cmake-host -G Ninja
-    -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${kit}
-    -DHOST_SOURCE=${kit}/doc/examples/host.c -DCMAKE_EXE_LINKER_FLAGS=-static-libgcc)
+# find_package only: the kit's own example project, copied out of the kit.
+file(COPY ${kit}/doc/examples/ DESTINATION ${work}/cmake-host-source)
+run(${CMAKE_COMMAND} -S ${work}/cmake-host-source -B ${work}/cmake-host -G Ninja
+    -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_PREFIX_PATH=${kit})
 run(${CMAKE_COMMAND} --build ${work}/cmake-host)
 run_on_peripheral(${kit} ${work}/cmake-host/host.exe)
 expect("${out}" "${DEMO_HOST_OUTPUT}" "the find_package host on the virtual peripheral")
 string(REGEX MATCH "tarnwick ([^\n]+)\n" header_line "${out}")
 set(from_header ${CMAKE_MATCH_1})
-file(READ ${work}/cmake-host/found.txt found)
-list(GET found 0 from_cmake_package)
-list(GET found 1 found_in)
-if(NOT found_in STREQUAL "${kit}/lib/cmake/tarnwick")
+file(STRINGS ${work}/cmake-host/CMakeCache.txt found_in REGEX "^tarnwick_DIR:")
+if(NOT found_in MATCHES ":PATH=${kit}/lib/cmake/tarnwick$")
   message(FATAL_ERROR "find_package found tarnwick in ${found_in}, not in the moved kit")
 endif()
+file(STRINGS ${kit}/lib/cmake/tarnwick/tarnwickConfigVersion.cmake from_cmake_package
+     REGEX "^set\\(PACKAGE_VERSION ")
+string(REGEX REPLACE "^set\\(PACKAGE_VERSION \"([^\"]*)\"\\)$" "\\1" from_cmake_package
+       "${from_cmake_package}")
 
 # pkg-config only.
 run(${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${kit}/lib/pkgconfig
     ${PKG_CONFIG} --cflags --libs tarnwick)
 separate_arguments(pc_flags UNIX_COMMAND "${stripped}")
 file(MAKE_DIRECTORY ${work}/pc-host)
-run(${C_COMPILER} -std=c99 -Wall -Wextra -Werror -static-libgcc ${kit}/doc/examples/host.c
+run(${C_COMPILER} -std=c99 -Wall -Wextra -Werror ${kit}/doc/examples/host.c
     ${pc_flags} -o ${work}/pc-host/host.exe)
 file(COPY ${kit}/bin/tarnwick.dll DESTINATION ${work}/pc-host)
 run_on_peripheral(${kit} ${work}/pc-host/host.exe)

@@ -10,11 +10,15 @@ signed image verifies against the CA, and one changed byte fails it; removing
 the signatures gives back the unsigned bytes but for what the signing tool
 rewrites (the PE checksum field, end padding: named and counted); the signed
 tarnwick.dll passes the export checks and runs under Wine; a wrong password,
-a missing certificate and a missing password are refused and leave nothing.
+a missing certificate and a missing password are refused and leave nothing;
+each option without its value is refused by name. The password also comes
+from a descriptor, from a prompt on a terminal and from the environment,
+which no osslsigncode started gets.
 """
 import hashlib
 import http.server
 import os
+import pty
 import shutil
 import subprocess
 import sys
@@ -30,6 +34,8 @@ PASSWORD = "correct horse battery"
 
 
 def run(command, **kwargs):
+    # No terminal on standard input: scripts/sign would ask for the password.
+    kwargs.setdefault("stdin", subprocess.DEVNULL)
     return subprocess.run(command, capture_output=True, text=True, **kwargs)
 
 
@@ -143,7 +149,26 @@ def main(argv):
     password_file = os.path.join(work, "password")
     with open(password_file, "w") as f:
         f.write(PASSWORD + "\n")
+    # Every osslsigncode scripts/sign starts is this one, which refuses to
+    # sign when it finds the password variable in its environment.
+    tools = os.path.join(work, "tools")
+    os.makedirs(tools)
+    with open(os.path.join(tools, "osslsigncode"), "w") as f:
+        f.write('#!/bin/sh\n[ -z "${TARNWICK_SIGN_PASSWORD+set}" ] || '
+                '{ echo "osslsigncode was given TARNWICK_SIGN_PASSWORD" >&2; exit 99; }\n'
+                f'exec {shutil.which("osslsigncode")} "$@"\n')
+    os.chmod(os.path.join(tools, "osslsigncode"), 0o755)
     quiet = {k: v for k, v in os.environ.items() if k != "TARNWICK_SIGN_PASSWORD"}
+    quiet["PATH"] = tools + os.pathsep + quiet["PATH"]
+
+    # An option without its value is refused by name, before anything runs.
+    for option in ("--build-dir", "--pkcs12", "--password-file", "--password-fd", "--timestamp",
+                   "--ca", "--out-dir"):
+        for command in ([sign[0], option], sign + [option, "--out-dir", "x"]):
+            result = run(command, env=quiet)
+            if result.returncode != 2 or f"{option} needs a value: " not in result.stderr:
+                sys.exit(f"{' '.join(command)}: expected '{option} needs a value', got "
+                         f"{result.returncode}:\n{result.stderr}")
 
     # Refusals first: each names its cause and leaves no output at all.
     with open(os.path.join(work, "wrong"), "w") as f:
@@ -152,7 +177,7 @@ def main(argv):
         (sign + ["--password-file", os.path.join(work, "wrong")], "Wrong password"),
         ([sign[0], "--build-dir", build, "--pkcs12", os.path.join(work, "none.p12"),
           "--password-file", password_file], "no certificate file at"),
-        (sign, "no password: give --password-file FILE or set TARNWICK_SIGN_PASSWORD"),
+        (sign, "no password: give --password-file FILE or --password-fd N"),
     ]
     for n, (command, said) in enumerate(refusals):
         out = os.path.join(work, f"refused-{n}")
@@ -173,6 +198,30 @@ def main(argv):
                  "--out-dir", signed_dir], env=quiet)
     must(sign + ["--out-dir", env_dir], env=dict(quiet, TARNWICK_SIGN_PASSWORD=PASSWORD))
     server.shutdown()
+    # From a descriptor, and asked for on a terminal: each signs only with
+    # the right password.
+    read_end, write_end = os.pipe()
+    os.write(write_end, (PASSWORD + "\n").encode())
+    os.close(write_end)
+    must(sign + ["--password-fd", str(read_end), "--out-dir", os.path.join(work, "signed-fd")],
+         env=quiet, pass_fds=(read_end,))
+    os.close(read_end)
+    terminal, other_end = pty.openpty()
+    asked = subprocess.Popen(sign + ["--out-dir", os.path.join(work, "signed-asked")],
+                             stdin=other_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             env=quiet)
+    os.close(other_end)
+    said = b""
+    while b"password" not in said:
+        chunk = os.read(asked.stderr.fileno(), 256)
+        if not chunk:
+            break
+        said += chunk
+    os.write(terminal, (PASSWORD + "\n").encode())
+    out, err = asked.communicate()
+    os.close(terminal)
+    if asked.returncode != 0 or b"password of the PKCS#12 file" not in said:
+        sys.exit(f"scripts/sign on a terminal: {asked.returncode}\n{(said + err).decode()}")
     (zip_name,) = [f for f in os.listdir(signed_dir) if f.endswith(".zip")]
     zip_path = os.path.join(signed_dir, zip_name)
     with open(zip_path + ".sha256") as f:
@@ -226,7 +275,9 @@ def main(argv):
           f"own rewrites apart ({checksum_bytes} checksum and {padding_bytes} padding bytes "
           "differ, nothing else); the signed DLL runs "
           "under Wine; wrong password, missing certificate and missing password refused, "
-          "leaving nothing")
+          "leaving nothing, and each option without its value refused by name; signed with the "
+          "password from a file, a descriptor, a terminal prompt and the environment, which no "
+          "osslsigncode saw")
 
 
 if __name__ == "__main__":

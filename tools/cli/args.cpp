@@ -9,25 +9,25 @@ namespace {
 
 // Every character is checked before the value, so "12Z" is not a number even
 // when "12" alone would be out of range.
-Parsed parse_digits(const std::string &text, std::size_t start, unsigned base, std::uint32_t max,
+Parsed parse_digits(const Arg &text, std::size_t start, std::size_t end, std::uint32_t max,
                     std::uint32_t &value)
 {
-    if (start >= text.size())
+    if (start >= end)
         return Parsed::not_a_number;
     std::uint64_t v = 0;
     bool in_range = true;
-    for (std::size_t i = start; i < text.size(); ++i) {
-        const char c = text[i];
+    for (std::size_t i = start; i < end; ++i) {
+        const char16_t c = text[i];
         unsigned d;
-        if (c >= '0' && c <= '9')
-            d = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = static_cast<unsigned>(c - 'A' + 10);
+        if (c >= u'0' && c <= u'9')
+            d = static_cast<unsigned>(c - u'0');
+        else if (c >= u'a' && c <= u'f')
+            d = static_cast<unsigned>(c - u'a' + 10);
+        else if (c >= u'A' && c <= u'F')
+            d = static_cast<unsigned>(c - u'A' + 10);
         else
             return Parsed::not_a_number;
-        v = in_range ? v * base + d : v;
+        v = in_range ? v * 16 + d : v;
         in_range = in_range && v <= max;
     }
     if (!in_range)
@@ -36,40 +36,79 @@ Parsed parse_digits(const std::string &text, std::size_t start, unsigned base, s
     return Parsed::ok;
 }
 
-bool has_hex_prefix(const std::string &text)
+bool is_high_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool is_low_surrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The code point at text[i]; `units` is how many UTF-16 units it takes. An
+// unpaired surrogate stands for itself.
+char32_t code_point(const Arg &text, std::size_t i, std::size_t &units)
 {
-    return text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char32_t c = text[i];
+    units = 1;
+    if (is_high_surrogate(c) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+        units = 2;
+        return 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    }
+    return c;
+}
+
+void append_escape(std::string &out, std::uint32_t unit)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, unit < 0x100 ? "\\x%02X" : "\\u%04X", unit);
+    out += buf;
+}
+
+void append_utf8(std::string &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
 }
 
 } // namespace
 
-Parsed parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
+Parsed parse_hex(const Arg &text, std::uint32_t max, std::uint32_t &value)
 {
-    return parse_digits(text, has_hex_prefix(text) ? 2 : 0, 16, max, value);
+    const bool prefix = text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X');
+    return parse_digits(text, prefix ? 2 : 0, text.size(), max, value);
 }
 
-bool parse_decimal_or_hex(const std::string &text, std::uint32_t max, std::uint32_t &value)
+NameKey parse_name_key(const Arg &text, unsigned char key[8])
 {
-    const bool hex = has_hex_prefix(text);
-    return parse_digits(text, hex ? 2 : 0, hex ? 16 : 10, max, value) == Parsed::ok;
-}
-
-bool parse_name_key(const std::string &text, unsigned char key[8])
-{
-    if (text.size() > 8)
-        return false;
+    std::size_t characters = 0;
+    for (std::size_t i = 0, units = 0; i < text.size(); i += units) {
+        const char32_t c = code_point(text, i, units);
+        ++characters;
+        if (c == 0 || c > 0x7F)
+            return {NameKey::not_a_key_byte, characters, c};
+    }
+    if (characters > 8)
+        return {NameKey::too_long, 0, 0};
     for (std::size_t i = 0; i < 8; ++i)
         key[i] = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-    return true;
+    return {NameKey::ok, 0, 0};
 }
 
-bool parse_hex_key(const std::string &text, unsigned char key[8])
+bool parse_hex_key(const Arg &text, unsigned char key[8])
 {
     if (text.size() != 16)
         return false;
     for (std::size_t i = 0; i < 8; ++i) {
         std::uint32_t byte = 0;
-        if (parse_digits(text.substr(2 * i, 2), 0, 16, 0xFF, byte) != Parsed::ok)
+        if (parse_digits(text, 2 * i, 2 * i + 2, 0xFF, byte) != Parsed::ok)
             return false;
         key[i] = static_cast<unsigned char>(byte);
     }
@@ -80,13 +119,12 @@ std::string show_wide(const std::uint16_t *text, std::size_t length)
 {
     std::string out;
     for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] >= 0x20 && text[i] < 0x7F) {
+        if (text[i] == '\\')
+            out += "\\\\";
+        else if (text[i] >= 0x20 && text[i] < 0x7F)
             out += static_cast<char>(text[i]);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, text[i] < 0x100 ? "\\x%02X" : "\\u%04X", text[i]);
-            out += buf;
-        }
+        else
+            append_escape(out, text[i]);
     }
     return out;
 }
@@ -102,6 +140,21 @@ std::string show_bytes(const char *bytes, std::size_t length)
 std::string show_key(const unsigned char key[8])
 {
     return show_bytes(reinterpret_cast<const char *>(key), 8);
+}
+
+std::string show_arg(const Arg &text)
+{
+    std::string out;
+    for (std::size_t i = 0, units = 0; i < text.size(); i += units) {
+        const char32_t c = code_point(text, i, units);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || is_high_surrogate(c) || is_low_surrogate(c))
+            append_escape(out, c);
+        else
+            append_utf8(out, c);
+    }
+    return out;
 }
 
 } // namespace cli

@@ -8,27 +8,41 @@
 
 namespace cli {
 
+// An argument as Windows passes it: UTF-16, never through a code page.
+using Arg = std::u16string;
+
 enum class Parsed { ok, not_a_number, out_of_range };
 
-// Hexadecimal with or without "0x": "1A2B", "0x1a2b".
-Parsed parse_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);
+// Every number the tool takes: hexadecimal, with or without "0x" ("1A2B",
+// "0x1a2b", "B"). Anything but the digits 0-9, A-F, a-f is not a number.
+Parsed parse_hex(const Arg &text, std::uint32_t max, std::uint32_t &value);
 
-// Decimal, or hexadecimal after "0x".
-bool parse_decimal_or_hex(const std::string &text, std::uint32_t max, std::uint32_t &value);
+struct NameKey {
+    enum Verdict { ok, too_long, not_a_key_byte } verdict;
+    // not_a_key_byte: the first such character (1-based) and its code point.
+    std::size_t position;
+    char32_t character;
+};
 
-// NAME: at most eight characters, padded with zero bytes.
-bool parse_name_key(const std::string &text, unsigned char key[8]);
+// NAME: at most eight characters of U+0001-U+007F, one key byte each, padded
+// with zero bytes. A character above U+007F has no byte that can match a
+// port (bytes 80-FF never match), so it is refused rather than converted.
+NameKey parse_name_key(const Arg &text, unsigned char key[8]);
 
 // Sixteen hexadecimal digits: the eight raw key bytes.
-bool parse_hex_key(const std::string &text, unsigned char key[8]);
+bool parse_hex_key(const Arg &text, unsigned char key[8]);
 
-// Text as the tool shows it: printable ASCII as is, anything else as \xHH
-// (bytes) or \uHHHH (wide characters above 0xFF), so that no control byte
-// reaches a terminal and JSON output stays ASCII. Used for keys, product
-// names, hardware IDs and the ID texts read out of them.
+// Text as the tool shows names, keys, hardware IDs and the ID texts read out
+// of them: printable ASCII as is, the backslash as \\, anything else as \xHH
+// (up to FF) or \uHHHH (each UTF-16 unit above). Two different texts never
+// show alike, no control byte reaches a terminal, and the result is ASCII.
 std::string show_bytes(const char *bytes, std::size_t length);
 std::string show_key(const unsigned char key[8]);
 std::string show_wide(const std::uint16_t *text, std::size_t length);
+
+// An argument echoed in a message: UTF-8, with the backslash, control
+// characters and unpaired surrogates escaped as above.
+std::string show_arg(const Arg &text);
 
 } // namespace cli
 

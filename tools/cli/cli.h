@@ -11,6 +11,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "args.h"
 #include "tarnwick.h"
 
 namespace cli {
@@ -24,20 +25,21 @@ struct Options {
     bool json = false;
     bool help = false;
     bool version = false;
-    std::string command;
-    std::vector<std::string> args;
-    std::string check, key, key_hex, entry;
+    std::string command; // as show_arg shows it
+    std::vector<Arg> args;
+    Arg check, key, key_hex, entry;
     bool check_given = false, key_given = false, key_hex_given = false, entry_given = false;
 };
 
-// Prints the message for a bad command line; returns the exit status for it.
-int bad(const std::string &message);
+// Prints the message for a bad command line (and, with --json, an error
+// object on standard output); returns the exit status for it.
+int bad(const Options &o, const std::string &message);
 
-// Prints an error that is not the caller's (exit status 1).
-int failed(const std::string &message);
+// The same for an error that is not the caller's (exit status 1).
+int failed(const Options &o, const std::string &message);
 
 // Hex-or-error for one named argument.
-bool hex_arg(const std::string &text, const char *name, std::uint32_t max, std::uint32_t &value,
+bool hex_arg(const Arg &text, const char *name, std::uint32_t max, std::uint32_t &value,
              std::string &error);
 
 // Four upper-case hex digits.
@@ -48,9 +50,9 @@ void print_json(const Json &value);
 // tarnwick.dll beside the tool, loaded by its full path.
 class Library {
 public:
-    // False, with a message printed, when the DLL cannot be found, loaded or
-    // lacks an export.
-    bool load();
+    // False, with what went wrong in error, when the DLL cannot be found,
+    // loaded or lacks an export.
+    bool load(std::string &error);
     // The loaded DLL's path (UTF-8) and its file version from its version
     // resource ("1.0.0.0"; empty when it has none).
     std::string path() const;

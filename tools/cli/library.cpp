@@ -47,11 +47,11 @@ template <typename F> F export_of(HMODULE module, const char *name)
 
 } // namespace
 
-bool Library::load()
+bool Library::load(std::string &error)
 {
     std::wstring dll = module_path(nullptr);
     if (dll.empty()) {
-        failed("cannot read the path of tarnwick-cli.exe");
+        error = "cannot read the path of tarnwick-cli.exe";
         return false;
     }
     dll.replace(dll.find_last_of(L"\\/") + 1, std::wstring::npos, L"tarnwick.dll");
@@ -60,7 +60,7 @@ bool Library::load()
         dll = L"\\\\?\\" + dll;
     module_ = LoadLibraryW(dll.c_str());
     if (module_ == nullptr) {
-        failed("cannot load " + utf8(dll));
+        error = "cannot load " + utf8(dll);
         return false;
     }
     count = export_of<tarnwick_compare_usb_device_id_mathing_fn>(module_,
@@ -71,7 +71,7 @@ bool Library::load()
                                                                    "get_usb_device_matching_result");
     send = export_of<tarnwick_hiddirect_main_fn>(module_, "hiddirect_main");
     if (!count || !multi || !result || !send) {
-        failed(utf8(dll) + " lacks an export");
+        error = utf8(dll) + " lacks an export";
         return false;
     }
     return true;

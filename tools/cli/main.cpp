@@ -11,30 +11,58 @@
 
 namespace cli {
 
-int bad(const std::string &message)
+namespace {
+
+// A line on standard error, in UTF-8; a console gets it as UTF-16, so that it
+// reads right whatever the console's code page.
+void print_error(const std::string &text)
 {
-    std::fprintf(stderr, "tarnwick-cli: %s (see tarnwick-cli --help)\n", message.c_str());
-    return kBadArguments;
+    const std::string line = "tarnwick-cli: " + text + "\n";
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(err, &mode)) {
+        std::fputs(line.c_str(), stderr);
+        return;
+    }
+    std::wstring wide(line.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0], static_cast<int>(wide.size()))));
+    DWORD written = 0;
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
-int failed(const std::string &message)
+int report(const Options &o, const std::string &message, const char *hint, int status)
 {
-    std::fprintf(stderr, "tarnwick-cli: %s\n", message.c_str());
-    return 1;
+    print_error(message + hint);
+    // A script that reads standard output gets the error there too.
+    if (o.json)
+        print_json({{"command", o.command.empty() ? Json() : Json(o.command)},
+                    {"error", message},
+                    {"exit", status}});
+    return status;
 }
 
-bool hex_arg(const std::string &text, const char *name, std::uint32_t max, std::uint32_t &value,
+} // namespace
+
+int bad(const Options &o, const std::string &message)
+{
+    return report(o, message, " (see tarnwick-cli --help)", kBadArguments);
+}
+
+int failed(const Options &o, const std::string &message) { return report(o, message, "", 1); }
+
+bool hex_arg(const Arg &text, const char *name, std::uint32_t max, std::uint32_t &value,
              std::string &error)
 {
     const Parsed parsed = parse_hex(text, max, value);
     if (parsed == Parsed::not_a_number) {
-        error = std::string(name) + " is not hexadecimal: '" + text + "'";
+        error = std::string(name) + " is not hexadecimal: '" + show_arg(text) + "'";
         return false;
     }
     if (parsed == Parsed::out_of_range) {
         char limit[16];
         std::snprintf(limit, sizeof limit, "%X", max);
-        error = std::string(name) + " out of range: '" + text + "' (at most " + limit + ")";
+        error = std::string(name) + " out of range: '" + show_arg(text) + "' (at most " + limit + ")";
         return false;
     }
     return true;
@@ -47,26 +75,34 @@ std::string hex4(std::uint32_t v)
     return buf;
 }
 
-void print_json(const Json &value) { std::printf("%s\n", value.dump().c_str()); }
+// ASCII only (anything else as \uXXXX): valid on any console or code page.
+void print_json(const Json &value) { std::printf("%s\n", value.dump(-1, ' ', true).c_str()); }
 
 int run_version(const Options &o, Library &lib)
 {
     if (!o.args.empty())
-        return bad("--version takes no arguments");
-    const bool loaded = lib.load();
+        return bad(o, "--version takes no arguments");
+    std::string error;
+    const bool loaded = lib.load(error);
     const std::string path = loaded ? lib.path() : "";
     const std::string version = loaded ? lib.file_version() : "";
     if (o.json) {
-        print_json({{"command", "version"},
+        Json out = {{"command", "version"},
                     {"tool", TARNWICK_VERSION_STRING},
-                    {"library", loaded ? Json{{"version", version}, {"path", path}}
-                                       : Json()}});
+                    {"library", loaded ? Json{{"version", version}, {"path", path}} : Json()}};
+        if (!loaded) {
+            out["error"] = error;
+            out["exit"] = 1;
+        }
+        print_json(out);
     } else {
         std::printf("tarnwick-cli %s\n", TARNWICK_VERSION_STRING);
         if (loaded)
             std::printf("tarnwick.dll %s (%s)\n",
                         version.empty() ? "without a version resource" : version.c_str(),
                         path.c_str());
+        else
+            print_error(error);
     }
     return loaded ? 0 : 1;
 }
@@ -75,6 +111,7 @@ int run_version(const Options &o, Library &lib)
 
 namespace {
 
+using cli::Arg;
 using cli::Options;
 
 struct Command {
@@ -85,20 +122,22 @@ struct Command {
 
 const Command kCommands[] = {
     {"count", "count VID PID",
-     "Counts the present USB entries with this VID and PID (hex, 0-FFFF: 1A2B or 0x1A2B).\n"
+     "Counts the present USB entries with this VID and PID (0-FFFF: 1A2B or 0x1A2B).\n"
      "Calls compare_usb_device_id_mathing."},
     {"scan", "scan VID PID [--entry N]",
      "Counts the entries of the sixteen VIDs (VID & FFF0) + 0..F with this PID. Calls\n"
      "compare_usb_device_id_mathing_multi, then get_usb_device_matching_result for each\n"
-     "slot and prints the table; with --entry, for entry N only (decimal or 0x hex, 0-255;\n"
-     "entries 0-15 exist). The table lives in the library's process, so it is read in\n"
-     "the same run that fills it."},
+     "slot and prints the table; with --entry, for entry N only (0-FF, as the table's slot\n"
+     "column labels them: --entry B; entries 0-F exist). The table lives in the library's\n"
+     "process, so it is read in the same run that fills it."},
     {"send", "send NAME|--key-hex HEX NUMBER VALUE STATUS [--check N]",
-     "Sends the direct command to the ports whose name begins with NAME (at most eight\n"
-     "characters, padded with zero bytes) or with the eight bytes of --key-hex (sixteen hex\n"
-     "digits). NUMBER (key), VALUE (velocity), STATUS (status and channel) and --check are\n"
-     "hex bytes, 00-FF; --check defaults to NUMBER. Calls hiddirect_main. Exit status 0 when\n"
-     "it returned 0, else 1."},
+     "Sends the direct command to the ports whose name begins with NAME or with the eight\n"
+     "bytes of --key-hex (sixteen hex digits, for any bytes). NAME is at most eight ASCII\n"
+     "characters, one key byte each, padded with zero bytes; a character above U+007F is\n"
+     "refused, as no key byte for it can match a port (bytes 80-FF never match). NUMBER\n"
+     "(key), VALUE (velocity), STATUS (status and channel) and --check are bytes, 00-FF;\n"
+     "--check defaults to NUMBER. Calls hiddirect_main, then lists the ports (sending\n"
+     "nothing) to say which match the key. Exit status 0 when it returned 0, else 1."},
     {"ports", "ports [--key NAME | --key-hex HEX]",
      "Lists every MIDI output port: index, product name, and its first eight characters as\n"
      "the key comparison sees them. With a key (as send takes it), marks each port\n"
@@ -106,8 +145,8 @@ const Command kCommands[] = {
      "from the key."},
     {"devices", "devices",
      "Lists every present USB entry: its first hardware-ID string and the VID and PID texts\n"
-     "found in it, or why none were. Characters outside printable ASCII are shown as \\xHH\n"
-     "or \\uHHHH."},
+     "found in it, or why none were, and marks texts no query can match (lower-case or\n"
+     "other characters than hex digits). Exit status 1 when the list cannot be obtained."},
 };
 
 void print_usage(FILE *out)
@@ -116,10 +155,16 @@ void print_usage(FILE *out)
                       "       tarnwick-cli [--json] --version\n\ncommands:\n");
     for (const Command &c : kCommands)
         std::fprintf(out, "  %s\n", c.synopsis);
-    std::fprintf(out, "\ntarnwick-cli COMMAND --help describes one. --version prints this tool's\n"
-                      "version and the version and path of the tarnwick.dll it loads. Exit status:\n"
-                      "0 on success, 1 when the library cannot be loaded or the call reports a\n"
-                      "failure, 2 for bad arguments.\n");
+    std::fprintf(
+        out,
+        "\nEvery number is hexadecimal, with or without 0x (1A2B, 0x1a2b, B). Names, hardware\n"
+        "IDs and ID texts are shown with the backslash as \\\\ and any character outside\n"
+        "printable ASCII as \\xHH or \\uHHHH, so two different names never show alike.\n"
+        "--json prints one JSON object on standard output, numbers as JSON numbers; an error\n"
+        "is an object too: {\"command\", \"error\", \"exit\"}.\n"
+        "tarnwick-cli COMMAND --help describes one. --version prints this tool's version and\n"
+        "the version and path of the tarnwick.dll it loads. Exit status: 0 on success, 1 when\n"
+        "the library cannot be loaded or the call reports a failure, 2 for bad arguments.\n");
 }
 
 const Command *find_command(const std::string &name)
@@ -132,7 +177,7 @@ const Command *find_command(const std::string &name)
 
 struct ValueOption {
     const char *name;
-    std::string Options::*value;
+    Arg Options::*value;
     bool Options::*given;
     std::vector<std::string> commands; // the commands that take it
 };
@@ -144,21 +189,24 @@ const ValueOption kValueOptions[] = {
     {"--entry", &Options::entry, &Options::entry_given, {"scan"}},
 };
 
-bool read_options(int argc, char **argv, Options &o, std::string &error)
+bool read_options(const std::vector<Arg> &argv, Options &o, std::string &error)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+    // Known before anything can go wrong: an error is then printed as JSON too.
+    for (const Arg &a : argv)
+        o.json = o.json || a == u"--json";
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        const std::string a = cli::show_arg(argv[i]);
         const ValueOption *option = nullptr;
         for (const ValueOption &v : kValueOptions)
             option = a == v.name ? &v : option;
         if (a == "--json") {
-            o.json = true;
+            // read above
         } else if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
         } else if (option != nullptr) {
-            if (i + 1 >= argc) {
+            if (i + 1 >= argv.size()) {
                 error = a + " needs a value";
                 return false;
             }
@@ -170,7 +218,7 @@ bool read_options(int argc, char **argv, Options &o, std::string &error)
         } else if (o.command.empty() && !o.version) {
             o.command = a;
         } else {
-            o.args.push_back(a);
+            o.args.push_back(argv[i]);
         }
     }
     for (const ValueOption &v : kValueOptions)
@@ -187,28 +235,30 @@ bool read_options(int argc, char **argv, Options &o, std::string &error)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(const std::vector<Arg> &argv)
 {
     Options o;
     std::string error;
-    if (!read_options(argc, argv, o, error))
-        return cli::bad(error);
+    if (!read_options(argv, o, error))
+        return cli::bad(o, error);
     cli::Library lib;
-    if (o.version && !o.help)
-        return o.command.empty() ? cli::run_version(o, lib)
-                                 : cli::bad("--version takes no command");
+    if (o.version && !o.help) {
+        const bool alone = o.command.empty();
+        o.command = "version";
+        return alone ? cli::run_version(o, lib) : cli::bad(o, "--version takes no command");
+    }
     if (o.command.empty()) {
+        if (o.json && !o.help)
+            return cli::bad(o, "no command given");
         print_usage(o.help ? stdout : stderr);
         return o.help ? 0 : cli::kBadArguments;
     }
     const Command *command = find_command(o.command);
     if (command == nullptr && o.command == "result")
-        return cli::bad("there is no result command: the table lives in one run of the tool, "
-                        "so read an entry with scan VID PID --entry N");
+        return cli::bad(o, "there is no result command: the table lives in one run of the tool, "
+                           "so read an entry with scan VID PID --entry N");
     if (command == nullptr)
-        return cli::bad("unknown command '" + o.command + "'");
+        return cli::bad(o, "unknown command '" + o.command + "'");
     if (o.help) {
         std::printf("usage: tarnwick-cli [--json] %s\n\n%s\n", command->synopsis, command->help);
         return 0;
@@ -223,4 +273,18 @@ int main(int argc, char **argv)
     if (c == "ports")
         return cli::run_ports(o);
     return cli::run_devices(o);
+}
+
+} // namespace
+
+// Built with -municode: the arguments arrive as Windows holds them, in
+// UTF-16, never through the ANSI code page (which turns what it cannot hold
+// into '?', a valid key byte).
+extern "C" int wmain(int argc, wchar_t **argv)
+{
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16");
+    std::vector<Arg> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(reinterpret_cast<const char16_t *>(argv[i]));
+    return run(args);
 }

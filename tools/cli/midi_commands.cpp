@@ -13,17 +13,6 @@ namespace cli {
 
 namespace {
 
-const char *meaning_of(int result, bool check_agrees)
-{
-    if (!check_agrees)
-        return "number check disagrees: nothing sent";
-    if (result == 0)
-        return "every broadcast succeeded (or there is no MIDI output port)";
-    if (result == 5)
-        return "every broadcast failed: no port matched, or none could be used";
-    return "some broadcasts reported a failure";
-}
-
 // The library writes its probe line to the standard output handle; it is
 // caught in a pipe here so that --json output stays valid. False when the
 // pipe cannot be made: then the call is not made at all.
@@ -48,62 +37,29 @@ bool call_capturing_stdout(Library &lib, const unsigned char key[8], int value, 
 }
 
 // The eight key bytes from --key-hex, else from NAME (padded with zero
-// bytes); 0, or the exit status for bad arguments. too_long: what is said of
-// a name of more than eight characters.
-int read_key(const Options &o, const std::string &name, const char *too_long,
-             unsigned char key[8])
+// bytes); 0, or the exit status for bad arguments. what: how the name is
+// called in messages ("NAME", "--key").
+int read_key(const Options &o, const Arg &name, const char *what, unsigned char key[8])
 {
     if (o.key_hex_given)
         return parse_hex_key(o.key_hex, key)
                    ? 0
-                   : bad("--key-hex takes sixteen hex digits (eight bytes): '" + o.key_hex + "'");
-    return parse_name_key(name, key) ? 0 : bad(std::string(too_long) + ": '" + name + "'");
+                   : bad(o, "--key-hex takes sixteen hex digits (eight bytes): '" +
+                                show_arg(o.key_hex) + "'");
+    const NameKey k = parse_name_key(name, key);
+    const std::string quoted = std::string(what) + " '" + show_arg(name) + "'";
+    if (k.verdict == NameKey::too_long)
+        return bad(o, quoted + " is longer than eight characters (a key is 8 bytes)");
+    if (k.verdict == NameKey::not_a_key_byte) {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(k.character));
+        return bad(o, quoted + ": character " + std::to_string(k.position) + " (" + code +
+                          ") cannot be a key byte: a key is 8 bytes, one per character, "
+                          "and a character above U+007F has no byte that can match a port "
+                          "(bytes 80-FF never match); --key-hex takes raw bytes");
+    }
+    return 0;
 }
-
-} // namespace
-
-int run_send(const Options &o, Library &lib)
-{
-    unsigned char key[8];
-    if (!o.key_hex_given && o.args.empty())
-        return bad("send takes NAME NUMBER VALUE STATUS");
-    const std::size_t first = o.key_hex_given ? 0 : 1;
-    if (const int status = read_key(o, first ? o.args[0] : "",
-                                    "NAME is longer than eight characters", key))
-        return status;
-    if (o.args.size() != first + 3)
-        return bad("send takes NAME NUMBER VALUE STATUS (or --key-hex HEX NUMBER VALUE STATUS)");
-    std::uint32_t number = 0, value = 0, status = 0, check = 0;
-    std::string error;
-    if (!hex_arg(o.args[first], "NUMBER", 0xFF, number, error) ||
-        !hex_arg(o.args[first + 1], "VALUE", 0xFF, value, error) ||
-        !hex_arg(o.args[first + 2], "STATUS", 0xFF, status, error) ||
-        (o.check_given && !hex_arg(o.check, "--check", 0xFF, check, error)))
-        return bad(error);
-    if (!o.check_given)
-        check = number;
-    if (!lib.load())
-        return 1;
-    int result = 0;
-    std::string line;
-    if (!call_capturing_stdout(lib, key, static_cast<int>(value), static_cast<int>(status),
-                               static_cast<int>(check), static_cast<int>(number), result, line))
-        return failed("cannot make a pipe to catch the probe line; nothing was sent");
-    const bool agrees = (check & 0x7F) == (number & 0x7F);
-    const bool probe_line = line == "AB\r\n";
-    if (o.json)
-        print_json({{"command", "send"}, {"key", show_key(key)}, {"number", number},
-                    {"value", value}, {"status", status}, {"check", check}, {"result", result},
-                    {"probe_line", probe_line}});
-    else
-        std::printf("hiddirect_main(\"%s\", value %02X, status %02X, check %02X, number %02X) = %d: %s\n"
-                    "probe line \"AB\\r\\n\" written: %s\n",
-                    show_key(key).c_str(), value, status, check, number, result,
-                    meaning_of(result, agrees), probe_line ? "yes" : "no");
-    return result == 0 ? 0 : 1;
-}
-
-namespace {
 
 struct PortsOut {
     bool json = false;
@@ -113,6 +69,100 @@ struct PortsOut {
     Json list = Json::array();
 };
 
+// Which ports the library would send to with this key, by its own walk
+// (nothing is sent). A port it cannot read has no name to compare.
+bool port_matches(const tarnwick::MidiPortInfo &p, const unsigned char key[8], KeyMatch &m)
+{
+    const bool usable = p.opened && p.caps_status == 0;
+    m = usable ? match_key(p.name, key) : KeyMatch{false, 0, 0, 0};
+    return usable;
+}
+
+void count_matching(const tarnwick::MidiPortInfo &p, void *context)
+{
+    auto &out = *static_cast<PortsOut *>(context);
+    KeyMatch m;
+    port_matches(p, out.key, m);
+    if (m.matches)
+        out.matching.push_back(p.index);
+}
+
+// "index 0", "indexes 0, 2", or "" for none.
+std::string indexes(const std::vector<unsigned> &list)
+{
+    std::string text;
+    for (unsigned index : list)
+        text += (text.empty() ? "" : ", ") + std::to_string(index);
+    return list.empty() ? "" : (list.size() == 1 ? "index " : "indexes ") + text;
+}
+
+const char *meaning_of(int result, bool check_agrees, const PortsOut &walk)
+{
+    if (!check_agrees)
+        return "number check disagrees: nothing sent";
+    if (result == 0 && walk.ports == 0)
+        return "there is no MIDI output port, so nothing was sent";
+    if (result == 0)
+        return "every broadcast succeeded";
+    if (result == 5)
+        return walk.matching.empty() ? "every broadcast failed: no port matches the key"
+                                     : "every broadcast failed: no matching port could be used";
+    return "some broadcasts reported a failure";
+}
+
+} // namespace
+
+int run_send(const Options &o, Library &lib)
+{
+    unsigned char key[8];
+    if (!o.key_hex_given && o.args.empty())
+        return bad(o, "send takes NAME NUMBER VALUE STATUS");
+    if (o.key_hex_given && o.args.size() == 4)
+        return bad(o, "send takes the key once: NAME or --key-hex HEX, not both");
+    const std::size_t first = o.key_hex_given ? 0 : 1;
+    if (const int status = read_key(o, first ? o.args[0] : Arg(), "NAME", key))
+        return status;
+    if (o.args.size() != first + 3)
+        return bad(o, "send takes NAME NUMBER VALUE STATUS (or --key-hex HEX NUMBER VALUE STATUS)");
+    std::uint32_t number = 0, value = 0, status = 0, check = 0;
+    std::string error;
+    if (!hex_arg(o.args[first], "NUMBER", 0xFF, number, error) ||
+        !hex_arg(o.args[first + 1], "VALUE", 0xFF, value, error) ||
+        !hex_arg(o.args[first + 2], "STATUS", 0xFF, status, error) ||
+        (o.check_given && !hex_arg(o.check, "--check", 0xFF, check, error)))
+        return bad(o, error);
+    if (!o.check_given)
+        check = number;
+    if (!lib.load(error))
+        return failed(o, error);
+    int result = 0;
+    std::string line;
+    if (!call_capturing_stdout(lib, key, static_cast<int>(value), static_cast<int>(status),
+                               static_cast<int>(check), static_cast<int>(number), result, line))
+        return failed(o, "cannot make a pipe to catch the probe line; nothing was sent");
+    // After the call, so that the call itself meets the ports as the tool found them.
+    PortsOut walk;
+    walk.key = key;
+    walk.ports = tarnwick::list_midi_output_ports(count_matching, &walk);
+    const bool agrees = (check & 0x7F) == (number & 0x7F);
+    const bool probe_line = line == "AB\r\n";
+    if (o.json)
+        print_json({{"command", "send"}, {"key", show_key(key)}, {"number", number},
+                    {"value", value}, {"status", status}, {"check", check}, {"result", result},
+                    {"probe_line", probe_line}, {"port_count", walk.ports},
+                    {"matching_ports", walk.matching}});
+    else
+        std::printf("hiddirect_main(\"%s\", value %02X, status %02X, check %02X, number %02X) = %d: %s\n"
+                    "probe line \"AB\\r\\n\" written: %s\n"
+                    "MIDI output ports: %u; matching the key: %s\n",
+                    show_key(key).c_str(), value, status, check, number, result,
+                    meaning_of(result, agrees, walk), probe_line ? "yes" : "no", walk.ports,
+                    walk.matching.empty() ? "none" : indexes(walk.matching).c_str());
+    return result == 0 ? 0 : 1;
+}
+
+namespace {
+
 void print_port(const tarnwick::MidiPortInfo &p, void *context)
 {
     auto &out = *static_cast<PortsOut *>(context);
@@ -120,17 +170,18 @@ void print_port(const tarnwick::MidiPortInfo &p, void *context)
     std::size_t length = 0;
     while (length < 32 && p.name[length] != 0)
         ++length;
-    const std::string name = show_wide(p.name, length);
-    const std::string first8 = show_wide(p.name, length < 8 ? length : 8);
-    const bool usable = p.opened && p.caps_status == 0;
+    // A port whose capabilities cannot be read has no name to show.
+    const bool known = p.opened && p.caps_status == 0;
+    const Json name = known ? Json(show_wide(p.name, length)) : Json();
+    const Json first8 = known ? Json(show_wide(p.name, length < 8 ? length : 8)) : Json();
     const char *state = !p.opened ? "cannot be opened or identified"
-                        : !usable ? "capabilities cannot be read"
+                        : !known  ? "capabilities cannot be read"
                                   : "ok";
     Json row = {{"index", p.index}, {"name", name}, {"key", first8}, {"state", state}};
     std::string verdict;
     if (out.key != nullptr) {
-        // A port the library cannot read has no name to compare: it is never sent to.
-        const KeyMatch m = usable ? match_key(p.name, out.key) : KeyMatch{false, 0, 0, 0};
+        KeyMatch m;
+        const bool usable = port_matches(p, out.key, m);
         if (m.matches)
             out.matching.push_back(p.index);
         const std::string why = usable ? explain(m) : "the library cannot read its name";
@@ -139,11 +190,15 @@ void print_port(const tarnwick::MidiPortInfo &p, void *context)
         row["why"] = why;
         verdict = std::string("\n       ") + (m.matches ? "sent to: " : "not sent to: ") + why;
     }
-    if (out.json)
+    if (out.json) {
         out.list.push_back(row);
-    else
-        std::printf("%5u  %-34s %-10s %s%s\n", p.index, ("\"" + name + "\"").c_str(),
-                    ("\"" + first8 + "\"").c_str(), state, verdict.c_str());
+        return;
+    }
+    const auto quoted = [](const Json &text) {
+        return text.is_null() ? std::string("(unknown)") : "\"" + text.get<std::string>() + "\"";
+    };
+    std::printf("%5u  %-34s %-10s %s%s\n", p.index, quoted(name).c_str(), quoted(first8).c_str(),
+                state, verdict.c_str());
 }
 
 } // namespace
@@ -151,10 +206,10 @@ void print_port(const tarnwick::MidiPortInfo &p, void *context)
 int run_ports(const Options &o)
 {
     if (!o.args.empty())
-        return bad("ports takes no arguments");
+        return bad(o, "ports takes no arguments");
     unsigned char key[8];
     if (o.key_given || o.key_hex_given)
-        if (const int status = read_key(o, o.key, "--key NAME is at most eight characters", key))
+        if (const int status = read_key(o, o.key, "--key", key))
             return status;
     PortsOut out;
     out.json = o.json;
@@ -173,14 +228,11 @@ int run_ports(const Options &o)
     }
     if (out.ports == 0)
         std::printf("(no MIDI output ports)\n");
-    if (out.key != nullptr) {
-        std::string which;
-        for (unsigned index : out.matching)
-            which += (which.empty() ? " (" : ", ") + std::to_string(index);
-        std::printf("key \"%s\": hiddirect_main sends to %u of %u port(s)%s\n",
-                    show_key(key).c_str(), static_cast<unsigned>(out.matching.size()), out.ports,
-                    which.empty() ? "" : (which + ")").c_str());
-    }
+    if (out.key != nullptr)
+        std::printf("key \"%s\": hiddirect_main sends to %s of %u port(s)%s%s\n",
+                    show_key(key).c_str(),
+                    out.matching.empty() ? "none" : std::to_string(out.matching.size()).c_str(),
+                    out.ports, out.matching.empty() ? "" : ": ", indexes(out.matching).c_str());
     return 0;
 }
 

@@ -3,8 +3,8 @@
 with every DLL and EXE signed.
 
   kit.py zip  BUILD_DIR [--out-dir DIR]
-  kit.py sign BUILD_DIR --pkcs12 FILE [--password-file FILE] [--timestamp URL]
-                        [--ca FILE] [--out-dir DIR]
+  kit.py sign BUILD_DIR --pkcs12 FILE [--password-file FILE | --password-fd N]
+                        [--timestamp URL] [--ca FILE] [--out-dir DIR]
 
 Both install the tree into a scratch folder and make NAME.zip and
 NAME.zip.sha256 from it, NAME and the time coming from BUILD_DIR/kit-release.txt
@@ -14,8 +14,10 @@ modes and no owner.
 
 sign signs every .dll and .exe with Authenticode (SHA-256) through
 osslsigncode, with the key and certificate of a PKCS#12 file. Its password
-comes from --password-file or from the environment variable
-TARNWICK_SIGN_PASSWORD, never from the command line; --timestamp names an
+comes from --password-file, from file descriptor N (all it holds, less a
+final newline) or from the environment variable TARNWICK_SIGN_PASSWORD,
+never from the command line, and reaches osslsigncode through a file or a
+pipe; no program started here gets the variable. --timestamp names an
 RFC 3161 time-stamping server; --ca, a CA file every signature is verified
 against before packaging. Output goes to BUILD_DIR/signed unless --out-dir
 says otherwise, and only once every file is signed: a failure leaves no
@@ -25,6 +27,7 @@ import argparse
 import hashlib
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -107,7 +110,7 @@ def osslsigncode(arguments, what, pass_fds=()):
 
 def sign(image, signed, name, options):
     """Signs one image; the password reaches osslsigncode through a file or a
-    pipe, never its command line."""
+    pipe, never its command line or its environment."""
     arguments = ["sign", "-pkcs12", options.pkcs12, "-h", "sha256", "-n", "tarnwick",
                  "-in", image, "-out", signed]
     if options.timestamp:
@@ -119,7 +122,7 @@ def sign(image, signed, name, options):
     read_end, write_end = os.pipe()
     try:
         with os.fdopen(write_end, "wb") as password:
-            password.write(os.environ[PASSWORD_VARIABLE].encode())
+            password.write(options.password)
         osslsigncode(arguments + ["-readpass", f"/dev/fd/{read_end}"], what, (read_end,))
     finally:
         os.close(read_end)
@@ -136,13 +139,41 @@ def sign_tree(tree, options):
                          f"verifying {name} against {options.ca}")
 
 
+def read_password(options):
+    """The password given other than by a file, kept in memory: from the
+    descriptor, else from the environment, which then loses it, so that no
+    child (cmake --install, osslsigncode) inherits it."""
+    options.password = os.environ.pop(PASSWORD_VARIABLE, None)
+    if options.password is not None:
+        options.password = options.password.encode()
+    if options.password_fd is None:
+        return
+    try:
+        with os.fdopen(options.password_fd, "rb") as f:
+            options.password = f.read()
+    except OSError as error:
+        raise Failure(f"cannot read the password from file descriptor {options.password_fd}: "
+                      f"{error.strerror}")
+    for ending in (b"\r\n", b"\n"):
+        if options.password.endswith(ending):
+            options.password = options.password[:-len(ending)]
+            break
+
+
 def check_signing_options(options):
     if not os.path.isfile(options.pkcs12):
         raise Failure(f"no certificate file at {options.pkcs12}")
-    if options.password_file is not None and not os.path.isfile(options.password_file):
-        raise Failure(f"no password file at {options.password_file}")
-    if options.password_file is None and PASSWORD_VARIABLE not in os.environ:
-        raise Failure(f"no password: give --password-file FILE or set {PASSWORD_VARIABLE}")
+    if options.password_file is not None and options.password_fd is not None:
+        raise Failure("give the password once: --password-file or --password-fd")
+    if options.password_file is not None:
+        if not os.path.isfile(options.password_file):
+            raise Failure(f"no password file at {options.password_file}")
+        if os.stat(options.password_file).st_mode & (stat.S_IRWXG | stat.S_IRWXO):
+            print(f"note: others than its owner may read {options.password_file} "
+                  "(chmod 600 it)", file=sys.stderr)
+    elif options.password is None:
+        raise Failure("no password: give --password-file FILE or --password-fd N, set "
+                      f"{PASSWORD_VARIABLE}, or run scripts/sign on a terminal to be asked")
 
 
 def main(argv):
@@ -152,6 +183,7 @@ def main(argv):
     parser.add_argument("--out-dir")
     parser.add_argument("--pkcs12")
     parser.add_argument("--password-file")
+    parser.add_argument("--password-fd", type=int)
     parser.add_argument("--timestamp")
     parser.add_argument("--ca")
     options = parser.parse_args(argv[1:])
@@ -159,6 +191,7 @@ def main(argv):
     out_dir = options.out_dir or os.path.join(
         build_dir, "package" if options.action == "zip" else "signed")
     try:
+        read_password(options)
         name, epoch, cmake = release_info(build_dir)
         if options.action == "sign":
             if not options.pkcs12:
