@@ -198,10 +198,12 @@ private:
         return false;
     }
 
-    void standin_only(const std::string &item)
+    std::string item(const std::string &text) const
     {
-        d_.standin_only.push_back("line " + std::to_string(line_) + ": " + item);
+        return "line " + std::to_string(line_) + ": " + text;
     }
+
+    void standin_only(const std::string &text) { d_.standin_only.push_back(item(text)); }
 
     bool status_option(const std::string &value, std::uint32_t &out, const std::string &key,
                        std::string &error)
@@ -232,6 +234,8 @@ private:
             if (target != nullptr) {
                 if (!status_option(value, *target, key, error))
                     return false;
+                if (target == &p.getid && p.getid != 0)
+                    d_.winmm_standin_only.push_back(item(key + "=" + value));
             } else if (key == "tail") {
                 if (value == "garbage")
                     p.tail = NameTail::garbage;
@@ -239,8 +243,10 @@ private:
                     p.tail = NameTail::zero;
                 else if (value == "keep")
                     p.tail = NameTail::keep;
+                else if (value == "unterminated")
+                    p.tail = NameTail::unterminated;
                 else
-                    return fail(error, "tail is garbage, zero or keep");
+                    return fail(error, "tail is garbage, zero, keep or unterminated");
             } else {
                 return fail(error, "unknown port option '" + key + "'");
             }
@@ -326,6 +332,7 @@ private:
             return fail(error, "fail takes a call number from 1");
         d_.fail_call = n;
         standin_only("fail " + std::to_string(n));
+        d_.winmm_standin_only.push_back(item("fail " + std::to_string(n)));
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!split_option(tokens_[i], key, value) || key != "status")

@@ -9,7 +9,9 @@
 
 namespace vperiph {
 
-enum class NameTail { garbage, zero, keep };
+// unterminated: the name's characters only, no terminator, the rest of the
+// record as the caller's buffer had it.
+enum class NameTail { garbage, zero, keep, unterminated };
 
 struct Port {
     std::u16string name;            // at most 32 UTF-16 units
@@ -34,6 +36,9 @@ struct Description {
     // Items only the stand-in DLLs can present ("line 3: bytes=41"); a
     // registry registration refuses a description that has any.
     std::vector<std::string> standin_only;
+    // Items only the stand-in winmm can present (midiOutGetID never reaches a
+    // MIDI driver; "fail N" counts WinMM calls): the driver refuses them.
+    std::vector<std::string> winmm_standin_only;
 };
 
 // Parses a whole description. On failure returns false with a message that
