@@ -52,16 +52,13 @@ const char *driver_message_name(UINT message)
     }
 }
 
+// Later descriptions may have other numbers: the ports one lacks refuse to
+// open, and those past this number are never asked for.
 DWORD port_count(Session &session)
 {
-    const State &s = session.s();
     if (g_presented < 0)
-        g_presented = static_cast<int>(s.d.ports.size());
-    std::string note;
-    if (s.d.ports.size() > static_cast<unsigned>(g_presented))
-        note = format(" (this description has %u ports: the ports from %d on are not presented)",
-                      static_cast<unsigned>(s.d.ports.size()), g_presented);
-    session.log(format("MODM_GETNUMDEVS() -> %d%s", g_presented, note.c_str()));
+        g_presented = static_cast<int>(session.s().d.ports.size());
+    session.log(format("MODM_GETNUMDEVS() -> %d", g_presented));
     return static_cast<DWORD>(g_presented);
 }
 
