@@ -367,12 +367,19 @@ tw_wine() {
     WINEPREFIX="$(tw_prefix "$arch")" "$(tw_loader "$arch")" "$@"
 }
 
+# Wine's audio drivers, which a prefix must never load here: they probe ALSA
+# and PulseAudio, and a test process was once killed right after they failed.
+tw_no_audio_drivers="winepulse.drv,winealsa.drv,wineoss.drv,winecoreaudio.drv=d"
+
 # tw_wine_up ARCH...: makes each prefix once, and starts its server and
 # Wine's own system processes for the runs that follow, with no terminal or
 # pipe of ours: a process started later would hand them the test runner's
 # pipes, which then never close. The prefix is made, and the system processes
 # started, without the stand-in overrides: Wine's own services need its real
-# setupapi.
+# setupapi. Every prefix names its audio driver: "vp", the virtual
+# peripheral's winevp.drv, which only a program with that file in its folder
+# finds (the test programs in bin/); every other program then has no audio
+# driver at all, and none probes ALSA or PulseAudio.
 tw_wine_up() {
     local arch prefix started winearch
     trap tw_wine_down EXIT
@@ -392,7 +399,7 @@ tw_wine_up() {
             winearch=win64
             [ "$arch" = i686 ] && winearch=win32
             rm -rf "$prefix"
-            env -u WINEDLLOVERRIDES WINEPREFIX="$prefix" WINEARCH="$winearch" \
+            WINEDLLOVERRIDES="$tw_no_audio_drivers" WINEPREFIX="$prefix" WINEARCH="$winearch" \
                 "$(tw_loader "$arch")" wineboot -i </dev/null >/dev/null 2>&1 || true
             # The registry is on disk once the server has ended.
             WINEPREFIX="$prefix" "$tw_wineserver" -w
@@ -401,7 +408,9 @@ tw_wine_up() {
         fi
         # Fails harmlessly when a server for this prefix is already up.
         WINEPREFIX="$prefix" "$tw_wineserver" -p </dev/null >/dev/null 2>&1 || true
-        env -u WINEDLLOVERRIDES WINEPREFIX="$prefix" "$(tw_loader "$arch")" cmd /c exit \
+        # Starting the system processes and naming the audio driver: one process.
+        WINEDLLOVERRIDES="$tw_no_audio_drivers" WINEPREFIX="$prefix" "$(tw_loader "$arch")" \
+            reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d vp /f \
             </dev/null >/dev/null 2>&1 || tw_fail "Wine does not start in $prefix"
     done
 }
@@ -431,5 +440,25 @@ tw_registry_clean() {
         return 1
     fi
     echo "  registry: no USB entry registered by the runs is left (prefixes: $*)"
+    tw_audio_check "$@"
+}
+
+# tw_audio_check ARCH...: every prefix still names the virtual peripheral's
+# driver, and no driver selection of vperiph-registry is left undone.
+tw_audio_check() {
+    local arch user bad=()
+    for arch in "$@"; do
+        user="$(tw_prefix "$arch")/user.reg"
+        if ! awk '/^\[/ {in_drivers = ($0 ~ /^\[Software\\\\Wine\\\\Drivers\]/)}
+                  in_drivers && $0 == "\"Audio\"=\"vp\"" {found = 1} END {exit !found}' "$user" ||
+            grep -q '^\[Software\\\\Tarnwick' "$user"; then
+            bad+=("$arch")
+        fi
+    done
+    if [ ${#bad[@]} -gt 0 ]; then
+        echo "tarnwick: the ${bad[*]} prefix no longer names the audio driver vp alone" >&2
+        return 1
+    fi
+    echo "  audio driver: every prefix names only the virtual peripheral's (prefixes: $*)"
 }
 

@@ -55,6 +55,27 @@ struct CaseName {
 };
 std::vector<std::uint8_t> sequence_bytes(int status_and_channel, int key, int velocity);
 
+// Wine's own winmm with the virtual peripheral's driver (winevp.drv beside
+// this program, the prefix's Audio "vp"). Wine's winmm asks the number of
+// ports once per process: this process presents kWinePorts, or none when
+// kNoPortsSetting is set. Returns what winmm was told, asking now when it has
+// not asked yet; -1 when Wine's winmm does not take the driver (said once).
+constexpr unsigned kWinePorts = 4;
+constexpr char kNoPortsSetting[] = "TARNWICK_WINE_NO_PORTS";
+int wine_winmm_ports();
+// What the driver saw as Wine's winmm started, up to that first answer.
+std::string wine_winmm_start();
+// The MIDI output ports a description presents.
+unsigned port_count(const std::string &description);
+
+// Runs one test of this program in a child process, with `setting` set to
+// "1" there; its exit status and output.
+struct ChildRun {
+    unsigned long exit;
+    std::string output;
+};
+ChildRun run_child_test(const std::string &full_name, const char *setting);
+
 } // namespace host
 
 #endif

@@ -116,6 +116,14 @@ const std::vector<PresenceCase> kCases = {
      {{"usb \"USB\\VID_1A2B&PID_3C4D\" bytes=42\n", 1, {}}}, 1, kBytes},
     {"odd_length_data_ending_inside_ids", Query::single, 0x1A2B, 0x3C4D,
      {{"usb \"USB\\VID_1A2B&PID_3C4D\" bytes=41\n", 0, {}}}, 1, kBytes},
+    // The buffer is cleared before each read: a read that succeeds with no
+    // bytes, or with one, right after a complete entry finds nothing of it.
+    // (The complete entry's device key sorts first in the registry, as Wine's
+    // setupapi lists them, before TARNWICK_VP, that of an empty first ID.)
+    {"read_of_no_bytes_after_a_complete_entry", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\AAA&VID_1A2B&PID_3C4D\"\nusb-hex\n", 1, {}}}, 2, nullptr},
+    {"read_of_one_byte_after_a_complete_entry", Query::single, 0x1A2B, 0x3C4D,
+     {{"usb \"USB\\AAA&VID_1A2B&PID_3C4D\"\nusb-hex 55\n", 1, {}}}, 2, nullptr},
     {"unreadable_property_is_passed_over", Query::single, 0x1A2B, 0x3C4D,
      {{kParent + "usb \"USB\\VID_1A2B&PID_3C4D\" property=13\n" + kParent, 2, {}}}, 3,
      kProperty},

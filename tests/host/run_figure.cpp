@@ -41,11 +41,27 @@ void presence_figure(const testing::TestSuite &suite)
                 suite.skipped_test_count());
 }
 
+// The direct command case table, once per counterpart of WinMM.
+void direct_command_figure(const testing::TestSuite &suite)
+{
+    const std::string name = suite.name();
+    const char *counterpart = name == "WineOwn/OnWineWinmm"    ? "Wine's own winmm"
+                              : name == "DirectCommand/Wire" ? "the stand-in winmm"
+                                                              : nullptr;
+    if (counterpart == nullptr || suite.test_to_run_count() == 0)
+        return;
+    std::printf("figure: direct command cases %s against %s: %d passed, %d failed, %d skipped\n",
+                kArch, counterpart, suite.successful_test_count(), suite.failed_test_count(),
+                suite.skipped_test_count());
+}
+
 class RunFigure : public testing::EmptyTestEventListener {
     void OnTestProgramEnd(const testing::UnitTest &run) override
     {
-        for (int i = 0; i < run.total_test_suite_count(); ++i)
+        for (int i = 0; i < run.total_test_suite_count(); ++i) {
             presence_figure(*run.GetTestSuite(i));
+            direct_command_figure(*run.GetTestSuite(i));
+        }
         std::printf("figure: host tests %s against %s: %d cases, %d passed, %d failed, "
                     "%d skipped (Wine %s, %s)\n",
                     kArch, env_or("TARNWICK_COUNTERPART", "an unnamed counterpart"),

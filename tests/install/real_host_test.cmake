@@ -5,7 +5,8 @@
 # ours (the description and the report beside the DLLs). Its own calls must
 # give what they gave alone; the library's must reach the virtual ports and
 # entries. Then (not under emulation) with the settings naming another
-# description and report, and with a broken and a missing description.
+# description and report, and with a broken and a missing description. Last,
+# the shipped library on Wine's own DLLs with the virtual peripheral's driver.
 # Inputs: BUILD_DIR SOURCE_DIR C_COMPILER WINE ("|"-separated) ARCH FEW_RUNS
 string(REPLACE "|" ";" WINE "${WINE}")
 set(work ${BUILD_DIR}/real-host-test)
@@ -113,5 +114,57 @@ if(NOT FEW_RUNS)
   file(READ ${beside}/vperiph-report-host-2.txt report)
   expect("${report}" "vperiph.vp \\(beside vperiph.dll\\): not found; no ports" "the report of a missing description")
 endif()
+
+# The shipped library, unmodified, on Wine's own DLLs end to end: no DLL
+# override and nothing redirected. The USB side from Wine's own setupapi, with
+# the demo's entries registered in the prefix; the MIDI side from Wine's own
+# winmm, which takes the description's ports from wine/winevp.drv beside the
+# host (every test prefix names the audio driver "vp"). The host's own port
+# list sees the virtual ports too, and its own device list the entries.
+set(own ${work}/wine-own)
+file(MAKE_DIRECTORY ${own})
+file(COPY ${work}/host.exe ${kit}/bin/tarnwick.dll ${kit}/bin/tarnwick-cli.exe
+          ${kit}/virtual_peripheral/vperiph.dll ${kit}/virtual_peripheral/vperiph.vp
+          ${kit}/virtual_peripheral/wine/winevp.drv
+     DESTINATION ${own})
+set(registry ${CMAKE_COMMAND} ${no_settings} TARNWICK_VP_REPORT=none ${WINE}
+    ${kit}/virtual_peripheral/vperiph-registry.exe)
+run(${registry} add ${own}/vperiph.vp)
+execute_process(COMMAND ${CMAKE_COMMAND} ${no_settings} ${WINE} ${own}/host.exe
+                RESULT_VARIABLE host_rc OUTPUT_VARIABLE host_out ERROR_VARIABLE err)
+run(${registry} remove)
+math(EXPR runs "${runs} + 1")
+if(NOT host_rc EQUAL 0)
+  message(FATAL_ERROR "the host on Wine's own DLLs failed (${host_rc}):\n${host_out}\n${err}")
+endif()
+string(REPLACE "\r\n" "\n" out "${host_out}")
+string(REGEX MATCH "own timer[^\n]*\n" timer "${out}")
+string(REGEX MATCH "own timer[^\n]*\n" timer_alone "${own_alone}")
+if(NOT timer STREQUAL timer_alone)
+  message(FATAL_ERROR "the host's own timer on Wine's own DLLs:\n${timer}\nalone:\n${timer_alone}")
+endif()
+expect("${out}" "own MIDI output ports: 3\nown port 0: PERIPHRL MIDI 1\nown port 1: MIDIOUT2 \\(PERIPHRL MIDI\\)\nown port 2: Other Synth\n"
+       "the host's own port list on the driver")
+string(REGEX MATCH "own devices \\(all classes\\): ([0-9]+)" _ "${own_alone}")
+math(EXPR with_entries "${CMAKE_MATCH_1} + 3")
+expect("${out}" "own devices \\(all classes\\): ${with_entries}\n" "the host's own device list with the entries")
+expect("${out}" "${demo_library}" "the shipped library on Wine's own DLLs")
+expect("${out}" "own MIDI output ports after: 3\n" "the host's own port list after")
+file(READ ${own}/vperiph-report-host-1.txt report)
+expect("${report}" "port 0 \"PERIPHRL MIDI 1\": FF / 92 3C 40 / 82 3C 40 / B2 3C 40 / FF\n"
+       "the report of the shipped library on Wine's own DLLs")
+expect("${report}" "port 1 \"MIDIOUT2 \\(PERIPHRL MIDI\\)\": nothing received\n" "the report")
+expect("${report}" "handle faults: none\n" "the report of the shipped library on Wine's own DLLs")
+string(REGEX MATCH "port 0 [^\n]*" received "${report}")
+if(NOT FEW_RUNS)
+  # tarnwick-cli shows the ports Wine's winmm presents.
+  run(${CMAKE_COMMAND} ${no_settings} TARNWICK_VP_REPORT=none ${WINE} ${own}/tarnwick-cli.exe
+      ports --key PERIPHRL)
+  expect("${out}" "key \"PERIPHRL\": hiddirect_main sends to 1 of 3 port\\(s\\): index 0\n"
+         "tarnwick-cli ports on Wine's own winmm")
+  math(EXPR runs "${runs} + 1")
+endif()
 message("figure: real host (${ARCH}): ${runs} runs under Wine with no DLL override; its own WinMM "
         "and SetupAPI calls as without the virtual peripheral, the library's on it")
+message("figure: real host (${ARCH}): the shipped tarnwick.dll on Wine's own winmm and setupapi "
+        "(driver selected, entries registered): ${received}")

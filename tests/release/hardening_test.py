@@ -5,7 +5,7 @@ usage: hardening_test.py ARCH OBJDUMP KIT_DIR [BUILD_DIR]
 
 With BUILD_DIR, that tree is installed into KIT_DIR first.
 
-For each .dll and .exe under KIT_DIR: ASLR with relocations, NX, no section
+For each .dll, .drv and .exe under KIT_DIR: ASLR with relocations, NX, no section
 both writable and executable; 64-bit images high-entropy ASLR above 4 GB;
 EXEs large-address aware; 32-bit images marked NO_SEH, and no instruction of
 theirs stores to %fs:0 (where a frame-based handler would be installed); the

@@ -3,9 +3,9 @@ import os
 
 
 def images(kit):
-    """Every .dll and .exe below kit, as sorted paths relative to it."""
+    """Every .dll, .drv and .exe below kit, as sorted paths relative to it."""
     found = []
     for here, _, files in os.walk(kit):
         found += [os.path.relpath(os.path.join(here, f), kit).replace(os.sep, "/")
-                  for f in files if f.lower().endswith((".dll", ".exe"))]
+                  for f in files if f.lower().endswith((".dll", ".drv", ".exe"))]
     return sorted(found)

@@ -68,7 +68,6 @@ TEST(Description, NamesTheBadLine)
         {"port \"A\" tail=zero tail=keep\n", "line 1: tail= given twice"},
         {"usb \"A\" repeat=0\n", "line 1: repeat is at least 1"},
         {"usb repeat=2\n", "line 1: usb needs at least one quoted string"},
-        {"usb-hex bytes=0\n", "line 1: usb-hex needs its bytes"},
         {"classdevs fail error=0\n", "line 1: error=0 would mean success"},
         {"usb \"A\" property=0\n", "line 1: property=0 would mean success"},
         {"fail 3\nfail 5\n", "line 2: fail N given twice (first on line 1)"},

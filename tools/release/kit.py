@@ -12,7 +12,7 @@ NAME.zip.sha256 from it, NAME and the time coming from BUILD_DIR/kit-release.txt
 files: entries sorted, every time the source's time, no extra fields, fixed
 modes and no owner.
 
-sign signs every .dll and .exe with Authenticode (SHA-256) through
+sign signs every .dll, .drv and .exe with Authenticode (SHA-256) through
 osslsigncode, with the key and certificate of a PKCS#12 file. Its password
 comes from --password-file, from file descriptor N (all it holds, less a
 final newline) or from the environment variable TARNWICK_SIGN_PASSWORD,
@@ -91,7 +91,8 @@ def write_zip(root, name, epoch, target):
 def images(tree):
     found = []
     for folder, _, files in os.walk(tree):
-        found += [os.path.join(folder, f) for f in files if f.lower().endswith((".dll", ".exe"))]
+        found += [os.path.join(folder, f) for f in files
+                  if f.lower().endswith((".dll", ".drv", ".exe"))]
     return sorted(found)
 
 

@@ -103,7 +103,7 @@ int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size
         auto next = std::make_unique<Loaded>(std::move(d), "given by vp_load", std::string());
         Session session("vp_load", false);
         reserve_report();
-        install(std::move(next));
+        session.replace(std::move(next));
         copy_out("", error, error_size);
         return 0;
     } catch (...) {
@@ -117,8 +117,8 @@ void VPERIPH_CALL vp_clear(void)
     try {
         Session session("vp_clear");
         if (session.ok())
-            install(std::make_unique<Loaded>(Description(session.d()), session.loaded().source,
-                                             session.loaded().problem));
+            session.replace(std::make_unique<Loaded>(
+                Description(session.d()), session.loaded().source, session.loaded().problem));
     } catch (...) {
         // The record stays as it was.
     }

@@ -212,10 +212,15 @@ private:
         return false;
     }
 
-    void standin_only(const std::string &item)
+    std::string item(const std::string &text) const
+    {
+        return "line " + std::to_string(line_) + ": " + text;
+    }
+
+    void standin_only(const std::string &text)
     {
         if (d_.standin_only_count++ < kShownItems)
-            d_.standin_only.push_back("line " + std::to_string(line_) + ": " + item);
+            d_.standin_only.push_back(item(text));
     }
 
     // key=value at token i; a key given twice on one line is refused, as
@@ -272,6 +277,8 @@ private:
             if (target != nullptr) {
                 if (!number_option(key, value, *target, error))
                     return false;
+                if (target == &p.getid && p.getid != 0)
+                    d_.winmm_standin_only.push_back(item(key + "=" + printable(value)));
             } else if (key == "tail") {
                 if (value == "garbage")
                     p.tail = NameTail::garbage;
@@ -279,8 +286,10 @@ private:
                     p.tail = NameTail::zero;
                 else if (value == "keep")
                     p.tail = NameTail::keep;
+                else if (value == "unterminated")
+                    p.tail = NameTail::unterminated;
                 else
-                    return fail(error, "tail is garbage, zero or keep");
+                    return fail(error, "tail is garbage, zero, keep or unterminated");
             } else {
                 return fail(error, "unknown port option '" + printable(key) + "'");
             }
@@ -337,9 +346,10 @@ private:
                 return fail(error, hex ? "usb-hex takes hex bytes" : "usb takes quoted strings");
             }
         }
-        if (!data_given)
-            return fail(error, hex ? "usb-hex needs its bytes (bytes=0 delivers none)"
-                                   : "usb needs at least one quoted string");
+        // usb-hex with no bytes is an entry whose property is empty, as
+        // written; a usb line without a string is a slip.
+        if (!hex && !data_given)
+            return fail(error, "usb needs at least one quoted string");
         if (!hex)
             e.property.push_back(0), e.property.push_back(0); // the list's closing terminator
         if (bytes_given && bytes > kLargestProperty)
@@ -398,6 +408,7 @@ private:
             return false;
         d_.fail_call = n;
         standin_only("fail " + std::to_string(n));
+        d_.winmm_standin_only.push_back(item("fail " + std::to_string(n)));
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!option(i, key, value, "fail", error))

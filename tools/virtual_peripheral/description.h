@@ -16,7 +16,9 @@ constexpr std::size_t kMostUsbEntries = 100000;
 constexpr std::size_t kMostPropertyBytes = 8u << 20; // all entries' hardware-ID data together
 constexpr std::uint32_t kLargestProperty = 65536;    // bytes= of one entry
 
-enum class NameTail { garbage, zero, keep };
+// unterminated: the name's characters only, no terminator, the rest of the
+// record as the caller's buffer had it.
+enum class NameTail { garbage, zero, keep, unterminated };
 
 struct Port {
     std::u16string name;            // at most 32 UTF-16 units
@@ -43,6 +45,10 @@ struct Description {
     // registration refuses a description that has any.
     std::vector<std::string> standin_only;
     std::size_t standin_only_count = 0;
+    // Items only the stand-in winmm can present (midiOutGetID never reaches a
+    // MIDI driver; "fail N" counts WinMM calls): the driver refuses them.
+    // At most one a port and one more.
+    std::vector<std::string> winmm_standin_only;
 };
 
 // How many items of a kind a description keeps to show; a file of 100,000

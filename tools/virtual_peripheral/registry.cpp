@@ -238,3 +238,136 @@ int VPERIPH_CALL vp_unregister(char *error, size_t error_size)
 }
 
 } // extern "C"
+
+// Selecting the virtual peripheral's driver for Wine's own winmm: the
+// prefix's audio driver becomes "vp" (winevp.drv), and what was chosen before
+// is kept beside, to be given back exactly.
+namespace vperiph {
+
+namespace {
+
+const wchar_t kDrivers[] = L"Software\\Wine\\Drivers";
+const wchar_t kSelection[] = L"Software\\Tarnwick\\VirtualPeripheral";
+const wchar_t kAudio[] = L"Audio";
+const wchar_t kSaved[] = L"SavedAudio";
+const wchar_t kNoneSaved[] = L"SavedAudioAbsent";
+const wchar_t kOurs[] = L"vp";
+
+// A value's type and bytes; ERROR_FILE_NOT_FOUND when there is none.
+LONG read_value(HKEY key, const wchar_t *name, DWORD &type, std::vector<BYTE> &data)
+{
+    DWORD size = 0;
+    LONG r = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    if (r != ERROR_SUCCESS)
+        return r;
+    data.resize(size);
+    r = RegQueryValueExW(key, name, nullptr, &type, size ? data.data() : nullptr, &size);
+    data.resize(size);
+    return r;
+}
+
+LONG set_ours(HKEY drivers)
+{
+    return RegSetValueExW(drivers, kAudio, 0, REG_SZ, reinterpret_cast<const BYTE *>(kOurs),
+                          sizeof kOurs);
+}
+
+int failed(const char *what, LONG r, char *error, size_t error_size)
+{
+    copy_out(format("%s: error %ld", what, r), error, error_size);
+    return -1;
+}
+
+} // namespace
+
+} // namespace vperiph
+
+namespace vperiph {
+
+namespace {
+
+int select_driver(char *error, size_t error_size)
+{
+    Key drivers, selection;
+    LONG r = RegCreateKeyExW(HKEY_CURRENT_USER, kDrivers, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                             &drivers.h, nullptr);
+    if (r != ERROR_SUCCESS)
+        return failed("cannot open HKCU\\Software\\Wine\\Drivers", r, error, error_size);
+    copy_out("", error, error_size);
+    // Selected already: what was there before is kept, and stays so.
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSelection, 0, KEY_READ, &selection.h) == ERROR_SUCCESS) {
+        r = set_ours(drivers.h);
+        return r == ERROR_SUCCESS ? 0 : failed("cannot set Audio", r, error, error_size);
+    }
+    DWORD type = 0;
+    std::vector<BYTE> before;
+    const LONG had = read_value(drivers.h, kAudio, type, before);
+    if (had != ERROR_SUCCESS && had != ERROR_FILE_NOT_FOUND)
+        return failed("cannot read Audio", had, error, error_size);
+    r = RegCreateKeyExW(HKEY_CURRENT_USER, kSelection, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &selection.h, nullptr);
+    if (r == ERROR_SUCCESS) {
+        const DWORD one = 1;
+        r = had == ERROR_SUCCESS
+                ? RegSetValueExW(selection.h, kSaved, 0, type, before.data(),
+                                 static_cast<DWORD>(before.size()))
+                : RegSetValueExW(selection.h, kNoneSaved, 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE *>(&one), sizeof one);
+    }
+    if (r == ERROR_SUCCESS)
+        r = set_ours(drivers.h);
+    if (r != ERROR_SUCCESS) {
+        RegDeleteKeyW(HKEY_CURRENT_USER, kSelection);
+        return failed("cannot keep the earlier Audio or set the new one", r, error, error_size);
+    }
+    return 1;
+}
+
+int restore_driver(char *error, size_t error_size)
+{
+    copy_out("", error, error_size);
+    Key selection, drivers;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSelection, 0, KEY_READ, &selection.h) != ERROR_SUCCESS)
+        return 0;
+    LONG r = RegCreateKeyExW(HKEY_CURRENT_USER, kDrivers, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                             &drivers.h, nullptr);
+    if (r != ERROR_SUCCESS)
+        return failed("cannot open HKCU\\Software\\Wine\\Drivers", r, error, error_size);
+    DWORD type = 0;
+    std::vector<BYTE> before;
+    if (read_value(selection.h, kSaved, type, before) == ERROR_SUCCESS) {
+        r = RegSetValueExW(drivers.h, kAudio, 0, type, before.data(),
+                           static_cast<DWORD>(before.size()));
+    } else {
+        r = RegDeleteValueW(drivers.h, kAudio);
+        if (r == ERROR_FILE_NOT_FOUND)
+            r = ERROR_SUCCESS;
+    }
+    if (r != ERROR_SUCCESS)
+        return failed("cannot give Audio back", r, error, error_size);
+    RegCloseKey(selection.h);
+    selection.h = nullptr;
+    RegDeleteKeyW(HKEY_CURRENT_USER, kSelection);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Tarnwick"); // only when left empty
+    return 1;
+}
+
+} // namespace
+
+} // namespace vperiph
+
+extern "C" {
+
+int VPERIPH_CALL vp_select_driver(char *error, size_t error_size)
+{
+    const int r = guarded(-2, [&] { return select_driver(error, error_size); });
+    return r == -2 ? out_of_memory(error, error_size) : r;
+}
+
+int VPERIPH_CALL vp_restore_driver(char *error, size_t error_size)
+{
+    const int r = guarded(-2, [&] { return restore_driver(error, error_size); });
+    return r == -2 ? out_of_memory(error, error_size) : r;
+}
+
+} // extern "C"

@@ -14,7 +14,10 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: vperiph-registry add FILE   registers the usb entries of FILE\n"
-                         "       vperiph-registry remove     removes every entry registered\n");
+                         "       vperiph-registry remove     removes every entry registered\n"
+                         "       vperiph-registry select-driver   Wine's winmm takes the virtual "
+                         "peripheral's ports\n"
+                         "       vperiph-registry restore-driver  the audio driver chosen before\n");
     return 2;
 }
 
@@ -23,6 +26,25 @@ std::string shown(const wchar_t *path)
     std::string out;
     vperiph::append_utf8_of(out, path, std::wcslen(path));
     return out;
+}
+
+// The prefix's audio driver: the virtual peripheral's, or the one before.
+int driver_command(bool select)
+{
+    char error[512];
+    const int r = select ? vp_select_driver(error, sizeof error)
+                         : vp_restore_driver(error, sizeof error);
+    if (r < 0) {
+        std::fprintf(stderr, "vperiph-registry: %s\n", error);
+        return 1;
+    }
+    static const char *const said[2][2] = {
+        {"no driver selection to undo", "the audio driver chosen before is back"},
+        {"the virtual peripheral's driver was selected already",
+         "selected the virtual peripheral's driver (HKCU\\Software\\Wine\\Drivers "
+         "Audio=vp); winevp.drv beside a program gives Wine's winmm its ports"}};
+    std::printf("%s\n", said[select][r]);
+    return 0;
 }
 
 } // namespace
@@ -39,6 +61,9 @@ int wmain(int argc, wchar_t **argv)
         std::printf("removed %d USB entr%s\n", removed, removed == 1 ? "y" : "ies");
         return 0;
     }
+    if (argc == 2 && (std::wcscmp(argv[1], L"select-driver") == 0 ||
+                      std::wcscmp(argv[1], L"restore-driver") == 0))
+        return driver_command(argv[1][0] == L's');
     if (argc != 3 || std::wcscmp(argv[1], L"add") != 0)
         return usage();
     const int added = vp_register_file(argv[2], error, sizeof error);

@@ -263,6 +263,13 @@ public:
 
     void log(const char *fmt, ...);
 
+    // Makes `next` the description in use (see install) and goes on with it.
+    void replace(std::unique_ptr<Loaded> next)
+    {
+        install(std::move(next));
+        loaded_ = g_loaded.load();
+    }
+
 private:
     Loaded *loaded_ = nullptr;
 };

@@ -113,6 +113,26 @@ VPERIPH_API int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error,
  * not create stay. Returns the number of instances removed, or -1. */
 VPERIPH_API int VPERIPH_CALL vp_unregister(char *error, size_t error_size);
 
+/* The driver Wine's own winmm loads (winevp.drv, which forwards to
+ * vperiph.dll): the number of MIDI output ports Wine's winmm was told when it
+ * asked, once in this process, or -1 when it has not asked (the driver is not
+ * selected, or no MIDI call was made yet). Ports a later description lacks
+ * refuse to open; ports past that number are never asked for. */
+VPERIPH_API int VPERIPH_CALL vp_driver_ports(void);
+
+/* Selects the driver in the Wine prefix this process runs in: the value
+ * HKCU\Software\Wine\Drivers "Audio" becomes "vp", and what it held before
+ * (its type and data, or that there was none) is kept under
+ * HKCU\Software\Tarnwick\VirtualPeripheral, unless an earlier selection
+ * kept it already. Returns 1 when it selected, 0 when it was selected
+ * already, or -1 with the message in error. */
+VPERIPH_API int VPERIPH_CALL vp_select_driver(char *error, size_t error_size);
+
+/* Gives "Audio" back exactly as it was before the selection (removing it
+ * when there was none) and removes what the selection kept. Returns 1 when
+ * it restored, 0 when nothing was selected, or -1 with the message. */
+VPERIPH_API int VPERIPH_CALL vp_restore_driver(char *error, size_t error_size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,204 @@
+// The virtual peripheral as the MIDI driver that Wine's own winmm loads: the
+// audio driver Wine's mmdevapi selects by the prefix's value
+// HKCU\Software\Wine\Drivers "Audio" (wine<NAME>.drv, found by the usual DLL
+// search, the program's folder first). winevp.drv forwards here. mmdevapi
+// asks GetPriority and the endpoint functions before it selects a driver;
+// winmm then opens it (DriverProc), sends DRVM_INIT, asks MODM_GETNUMDEVS once
+// per process, and passes each midiOut call on as a driver message with its
+// global device id, which is our port index: ours is the only MIDI output
+// driver (Wine's MIDI mapper is the mapper, id -1). midiOutGetID never reaches
+// a driver.
+#define VPERIPH_BUILDING
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmddk.h>
+
+#include <atomic>
+
+#include "port_calls.h"
+
+namespace vperiph {
+
+namespace {
+
+// What winmm was told when it asked for the number of ports: it never asks
+// again in this process. -1: not asked yet. Kept apart from the record,
+// which a new description replaces.
+std::atomic<int> g_presented{-1};
+
+// A description with items only the stand-in winmm can present is refused
+// whole, as a broken one is: the report says why.
+void refuse_standin_only(Session &session)
+{
+    const Description &d = session.d();
+    if (d.winmm_standin_only.empty())
+        return;
+    std::string problem = "only the stand-in winmm can present";
+    for (std::size_t i = 0; i < d.winmm_standin_only.size() && i < kShownItems; ++i)
+        problem += (i == 0 ? " " : ", ") + d.winmm_standin_only[i];
+    if (d.winmm_standin_only.size() > kShownItems)
+        problem += format(" and %zu more", d.winmm_standin_only.size() - kShownItems);
+    problem += " (through Wine's winmm no port identifier is asked of a driver, and it counts "
+               "no WinMM calls)";
+    session.replace(std::make_unique<Loaded>(Description{}, session.loaded().source, problem));
+}
+
+const char *driver_message_name(UINT message)
+{
+    switch (message) {
+    case DRV_LOAD: return "DRV_LOAD";
+    case DRV_ENABLE: return "DRV_ENABLE";
+    case DRV_OPEN: return "DRV_OPEN";
+    case DRV_CLOSE: return "DRV_CLOSE";
+    case DRV_DISABLE: return "DRV_DISABLE";
+    case DRV_FREE: return "DRV_FREE";
+    default: return nullptr;
+    }
+}
+
+const char *init_message_name(UINT message)
+{
+    switch (message) {
+    case DRVM_INIT: return "DRVM_INIT";
+    case DRVM_EXIT: return "DRVM_EXIT";
+    case DRVM_ENABLE: return "DRVM_ENABLE";
+    case DRVM_DISABLE: return "DRVM_DISABLE";
+    default: return nullptr;
+    }
+}
+
+DWORD port_count(Session &session)
+{
+    int expected = -1;
+    g_presented.compare_exchange_strong(expected, static_cast<int>(session.d().ports.size()));
+    const int presented = g_presented.load();
+    session.call([](Record &, bool) { return 0; });
+    session.log("MODM_GETNUMDEVS() -> %d", presented);
+    return static_cast<DWORD>(presented);
+}
+
+DWORD driver_message(Session &session, UINT port, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                     DWORD_PTR param2)
+{
+    refuse_standin_only(session);
+    // Driver calls are never made to fail: "fail N" is refused above.
+    if (const char *name = init_message_name(message)) {
+        session.call([](Record &, bool) { return 0; });
+        session.log("%s -> 0", name);
+        return MMSYSERR_NOERROR;
+    }
+    switch (message) {
+    case MODM_GETNUMDEVS:
+        return port_count(session);
+    case MODM_OPEN: {
+        const auto *desc = reinterpret_cast<const MIDIOPENDESC *>(param1);
+        std::uintptr_t handle = 0;
+        const MMRESULT r = open_port(session, {"MODM_OPEN", MMSYSERR_NOERROR}, port,
+                                     user != 0 ? &handle : nullptr, desc ? desc->dwCallback : 0,
+                                     desc ? desc->dwInstance : 0, static_cast<unsigned long>(param2));
+        // The instance winmm hands back with every later message.
+        if (r == MMSYSERR_NOERROR)
+            *reinterpret_cast<DWORD_PTR *>(user) = handle;
+        return r;
+    }
+    case MODM_GETDEVCAPS:
+        // Through a handle `user` is its instance; by device id it is 0.
+        return query_caps(session, {"MODM_GETDEVCAPS", MMSYSERR_NOERROR}, user != 0 ? user : port,
+                          reinterpret_cast<MIDIOUTCAPSW *>(param1), static_cast<UINT>(param2),
+                          false);
+    case MODM_DATA:
+        return send_short(session, {"MODM_DATA", MMSYSERR_NOERROR}, user,
+                          static_cast<DWORD>(param1));
+    case MODM_RESET:
+        return reset_port(session, {"MODM_RESET", MMSYSERR_NOERROR}, user);
+    case MODM_CLOSE:
+        return close_port(session, {"MODM_CLOSE", MMSYSERR_NOERROR}, user);
+    default:
+        session.call([](Record &, bool) { return 0; });
+        session.log("modMessage(port=%u, message=%u) -> %u", port, message,
+                    static_cast<unsigned>(MMSYSERR_NOTSUPPORTED));
+        return MMSYSERR_NOTSUPPORTED;
+    }
+}
+
+} // namespace
+
+} // namespace vperiph
+
+using namespace vperiph;
+
+extern "C" {
+
+// mmdevapi's questions: the highest priority, and no audio endpoints.
+int WINAPI GetPriority(void) { return 3; }
+
+HRESULT WINAPI GetEndpointIDs(int flow, WCHAR ***ids, GUID **guids, UINT *count, UINT *preferred)
+{
+    (void)flow;
+    if (ids == nullptr || guids == nullptr || count == nullptr || preferred == nullptr)
+        return E_POINTER;
+    *ids = nullptr;
+    *guids = nullptr;
+    *count = 0;
+    *preferred = static_cast<UINT>(-1);
+    return S_OK;
+}
+
+HRESULT WINAPI GetAudioEndpoint(void *guid, void *device, void **client)
+{
+    (void)guid, (void)device, (void)client;
+    return E_NOTIMPL;
+}
+
+HRESULT WINAPI GetAudioSessionManager(void *device, void **manager)
+{
+    (void)device, (void)manager;
+    return E_NOTIMPL;
+}
+
+LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param1, LPARAM param2)
+{
+    (void)id, (void)driver, (void)param1, (void)param2;
+    const char *name = driver_message_name(message);
+    const LRESULT r = name != nullptr ? 1
+                      : message == DRV_CONFIGURE || message == DRV_INSTALL || message == DRV_REMOVE
+                          ? DRVCNF_OK
+                          : 0;
+    guarded<int>(0, [&] {
+        Session session("DriverProc");
+        if (!session.ok())
+            return 0;
+        session.call([](Record &, bool) { return 0; });
+        if (name != nullptr)
+            session.log("DriverProc(%s) -> %ld", name, static_cast<long>(r));
+        else
+            session.log("DriverProc(message=%u) -> %ld", message, static_cast<long>(r));
+        return 0;
+    });
+    return r;
+}
+
+DWORD WINAPI modMessage(UINT port, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                        DWORD_PTR param2)
+{
+    return guarded<DWORD>(MMSYSERR_NOMEM, [&] {
+        Session session("modMessage");
+        return session.ok() ? driver_message(session, port, message, user, param1, param2)
+                            : DWORD(MMSYSERR_NOMEM);
+    });
+}
+
+// No MIDI input ports.
+DWORD WINAPI midMessage(UINT port, UINT message, DWORD_PTR user, DWORD_PTR param1,
+                        DWORD_PTR param2)
+{
+    (void)port, (void)user, (void)param1, (void)param2;
+    if (message == MIDM_GETNUMDEVS)
+        return 0;
+    return init_message_name(message) != nullptr ? DWORD(MMSYSERR_NOERROR)
+                                                 : DWORD(MMSYSERR_NOTSUPPORTED);
+}
+
+int VPERIPH_CALL vp_driver_ports(void) { return g_presented.load(); }
+
+} // extern "C"
