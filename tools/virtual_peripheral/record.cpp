@@ -279,7 +279,7 @@ size_t VPERIPH_CALL vp_calls(char *buffer, size_t size)
 
 size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size)
 {
-    return read<size_t>(0, [&](Session &session) {
+    return read<size_t>(0, [&](const Session &session) {
         std::vector<std::uint8_t> bytes;
         const Record &r = session.record();
         if (port < r.received.size())
@@ -308,7 +308,7 @@ unsigned VPERIPH_CALL vp_port_messages(unsigned port, unsigned *kept)
 
 size_t VPERIPH_CALL vp_faults(char *buffer, size_t size)
 {
-    return read<size_t>(copy_out("", buffer, size), [&](Session &session) {
+    return read<size_t>(copy_out("", buffer, size), [&](const Session &session) {
         std::string text;
         put_faults(text, session.record(), kNow);
         return copy_out(text, buffer, size);
@@ -320,7 +320,7 @@ void VPERIPH_CALL vp_get_counters(struct vp_counters *out)
     if (out == nullptr)
         return;
     *out = vp_counters{};
-    read<int>(0, [&](Session &session) {
+    read<int>(0, [&](const Session &session) {
         const Record &r = session.record();
         const Counts &c = r.counts;
         *out = vp_counters{saturated(c.calls),        saturated(c.midi_opens),
