@@ -35,12 +35,9 @@ const char kDevice[] = "port \"PERIPHRL MIDI 1\"\n"
 const char kNothing[] = "classdevs fail\n";
 
 struct CliRun {
-    DWORD exit;
+    unsigned long exit;
     std::string out, err, report;
 };
-
-// Exit code reported when the tool could not be started at all.
-constexpr DWORD kNotStarted = 9999;
 
 // Both architectures' test programs share one Wine prefix and may run at once.
 std::string temp_path(const char *name)
@@ -48,28 +45,6 @@ std::string temp_path(const char *name)
     char dir[MAX_PATH];
     GetTempPathA(sizeof dir, dir);
     return std::string(dir) + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
-// Under load Wine sometimes loses a child before it runs a single
-// instruction of its own (ERROR_INTERNAL_ERROR): nothing of the tool ran, so
-// starting it again hides nothing.
-bool start_cli(const std::string &utf8, STARTUPINFOW &si, PROCESS_INFORMATION &pi, DWORD &error)
-{
-    // The arguments reach the tool as UTF-16, as a shell on Windows gives them.
-    std::wstring command(utf8.size() + 1, L'\0');
-    command.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), &command[0],
-        static_cast<int>(command.size()))));
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
-                           &pi))
-            return true;
-        error = GetLastError();
-        if (error != ERROR_INTERNAL_ERROR)
-            break;
-        std::fprintf(stderr, "note: Wine lost the tool before it started; starting it again\n");
-    }
-    return false;
 }
 
 unsigned g_runs = 0, g_rows = 0;
@@ -124,45 +99,10 @@ CliRun run_cli(const std::string &args, const char *device = kDevice)
     SetEnvironmentVariableA("TARNWICK_VP_FILE", description.c_str());
     SetEnvironmentVariableA("TARNWICK_VP_REPORT", report.c_str());
 
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE out_r, out_w, err_r, err_w;
-    CreatePipe(&out_r, &out_w, &sa, 1 << 16);
-    CreatePipe(&err_r, &err_w, &sa, 1 << 16);
-    SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out_w;
-    si.hStdError = err_w;
-    PROCESS_INFORMATION pi{};
-    DWORD error = 0;
-    const bool started = start_cli("tarnwick-cli.exe " + args, si, pi, error);
-    CloseHandle(out_w);
-    CloseHandle(err_w);
-    // The tool prints in text mode; compare lines as "\n".
-    const auto lines = [](std::string text) {
-        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
-            text.erase(at, 1);
-        return text;
-    };
-    CliRun run{};
-    run.out = lines(host::read_pipe(out_r));
-    run.err = lines(host::read_pipe(err_r));
-    CloseHandle(out_r);
-    CloseHandle(err_r);
-    if (started) {
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        GetExitCodeProcess(pi.hProcess, &run.exit);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-        std::ifstream in(report, std::ios::binary);
-        run.report.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } else {
-        run.exit = kNotStarted;
-        run.err += "CreateProcess failed, error " + std::to_string(error);
-    }
+    const host::ProcessRun tool = host::run_process("tarnwick-cli.exe " + args);
+    CliRun run{tool.exit, tool.out, tool.err, {}};
+    std::ifstream in(report, std::ios::binary);
+    run.report.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     EXPECT_TRUE(valid_utf8(run.out) && valid_utf8(run.err)) << args << "\n" << run.out << run.err;
     // This process's own stand-in reports at exit too: not into these files.
     restore("TARNWICK_VP_FILE", own_file);

@@ -184,12 +184,12 @@ TEST_P(OnWineWinmm, BytesOrderAndResult)
     const unsigned ports = port_count(c.description);
     if (ports == 0 && presented > 0) {
         const testing::TestInfo &me = *testing::UnitTest::GetInstance()->current_test_info();
-        const ChildRun child = run_child_test(
+        const ProcessRun child = run_child_test(
             std::string(me.test_suite_name()) + "." + me.name(), kNoPortsSetting);
-        if (child.output.find("[  SKIPPED ] 1 test") != std::string::npos)
+        if (child.out.find("[  SKIPPED ] 1 test") != std::string::npos)
             GTEST_SKIP() << "skipped in the process that presents no ports";
-        EXPECT_EQ(child.exit, 0u) << child.output;
-        EXPECT_NE(child.output.find("[  PASSED  ] 1 test"), std::string::npos) << child.output;
+        EXPECT_EQ(child.exit, 0u) << child.out;
+        EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
         return;
     }
     ASSERT_LE(ports, static_cast<unsigned>(presented)) << "kWinePorts is too small for this case";

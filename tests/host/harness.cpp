@@ -284,38 +284,68 @@ unsigned port_count(const std::string &description)
     return count_lines(description, "port ");
 }
 
-ChildRun run_child_test(const std::string &full_name, const char *setting)
+ProcessRun run_process(const std::string &command)
 {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE read_end = nullptr, write_end = nullptr;
-    CreatePipe(&read_end, &write_end, &sa, 1 << 16);
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si{};
+    HANDLE out_r = nullptr, out_w = nullptr, err_r = nullptr, err_w = nullptr;
+    CreatePipe(&out_r, &out_w, &sa, 1 << 16);
+    CreatePipe(&err_r, &err_w, &sa, 1 << 16);
+    SetHandleInformation(out_r, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = write_end;
-    si.hStdError = write_end;
+    si.hStdOutput = out_w;
+    si.hStdError = err_w;
+    std::wstring wide(command.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, command.c_str(), static_cast<int>(command.size()),
+                            &wide[0], static_cast<int>(wide.size()))));
     PROCESS_INFORMATION pi{};
-    std::string command = "\"" + this_program() + "\" --gtest_filter=" + full_name;
-    SetEnvironmentVariableA(setting, "1");
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &si, &pi);
-    SetEnvironmentVariableA(setting, nullptr);
-    CloseHandle(write_end);
-    ChildRun run{static_cast<unsigned long>(-1), {}};
+    DWORD error = 0;
+    bool started = false;
+    // Under load Wine sometimes loses a child before it runs a single
+    // instruction of its own (ERROR_INTERNAL_ERROR): nothing of it ran, so
+    // starting it again hides nothing.
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = CreateProcessW(nullptr, &wide[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &si, &pi) != FALSE;
+        error = started ? 0 : GetLastError();
+        if (error != ERROR_INTERNAL_ERROR)
+            break;
+        std::fprintf(stderr, "note: Wine lost a child before it started; starting it again\n");
+    }
+    CloseHandle(out_w);
+    CloseHandle(err_w);
+    // Programs print in text mode; lines compare as "\n".
+    const auto lines = [](std::string text) {
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.erase(at, 1);
+        return text;
+    };
+    ProcessRun run{kNotStarted, lines(read_pipe(out_r)), lines(read_pipe(err_r))};
+    CloseHandle(out_r);
+    CloseHandle(err_r);
     if (started) {
-        run.output = read_pipe(read_end);
-        WaitForSingleObject(pi.hProcess, INFINITE);
         DWORD exit = 0;
+        WaitForSingleObject(pi.hProcess, INFINITE);
         GetExitCodeProcess(pi.hProcess, &exit);
         run.exit = exit;
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
     } else {
-        run.output = "cannot start " + command + ": error " + std::to_string(GetLastError());
+        run.err += "cannot start " + command + ": error " + std::to_string(error);
     }
-    CloseHandle(read_end);
+    return run;
+}
+
+ProcessRun run_child_test(const std::string &full_name, const char *setting)
+{
+    SetEnvironmentVariableA(setting, "1");
+    ProcessRun run = run_process("\"" + this_program() + "\" --gtest_filter=" + full_name);
+    SetEnvironmentVariableA(setting, nullptr);
+    run.out += run.err;
     return run;
 }
 

@@ -68,13 +68,21 @@ std::string wine_winmm_start();
 // The MIDI output ports a description presents.
 unsigned port_count(const std::string &description);
 
-// Runs one test of this program in a child process, with `setting` set to
-// "1" there; its exit status and output.
-struct ChildRun {
+// A process run to its end: its exit status (kNotStarted when it could not
+// be started, with the reason in err), standard output and standard error.
+struct ProcessRun {
     unsigned long exit;
-    std::string output;
+    std::string out, err;
 };
-ChildRun run_child_test(const std::string &full_name, const char *setting);
+constexpr unsigned long kNotStarted = 9999;
+
+// Runs a command line (UTF-8; it reaches the program as UTF-16, as a shell on
+// Windows gives it) with this process's environment.
+ProcessRun run_process(const std::string &command);
+
+// Runs one test of this program in a child process, with `setting` set to
+// "1" there; its exit status, and both outputs in `out`.
+ProcessRun run_child_test(const std::string &full_name, const char *setting);
 
 } // namespace host
 
