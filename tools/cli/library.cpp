@@ -1,31 +1,13 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "module_path.h"
 
 namespace cli {
 
-namespace {
+using tools::module_path;
 
-// The full path of a module of this process (nullptr: the tool itself),
-// however long; empty when it cannot be read.
-std::wstring module_path(HMODULE module)
-{
-    // An install path may be longer than MAX_PATH; a cut one would name
-    // another file, so the buffer grows until the whole path fits.
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        if (path.size() >= 32768) // the longest path Windows knows
-            return {};
-        path.resize(path.size() * 2);
-    }
-}
+namespace {
 
 std::string utf8(const std::wstring &text)
 {

@@ -2,6 +2,7 @@
 #define VPERIPH_BUILDING
 #include "state.h"
 
+#include "module_path.h"
 #include "text.h"
 
 namespace vperiph {
@@ -11,22 +12,6 @@ namespace {
 std::wstring g_folder, g_program;
 std::string g_program_path;
 
-// The full path of a module (nullptr: the program), however long.
-std::wstring module_path(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0)
-            return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // Everything the loader lock guards is asked here, where the loader holds
 // it anyway: later, under this DLL's own lock, asking for it could deadlock
 // with a thread ending (which holds the loader lock and waits for ours).
@@ -35,9 +20,9 @@ bool attach(HINSTANCE instance)
     g_module = instance;
     InitializeCriticalSection(&g_lock);
     try {
-        const std::wstring self = module_path(instance);
+        const std::wstring self = tools::module_path(instance);
         g_folder = self.substr(0, self.find_last_of(L"\\/") + 1);
-        const std::wstring program = module_path(nullptr);
+        const std::wstring program = tools::module_path(nullptr);
         g_program_path = utf8(program);
         g_program = program.substr(program.find_last_of(L"\\/") + 1);
         const std::size_t dot = g_program.find_last_of(L'.');
