@@ -57,6 +57,10 @@ TEST_F(WineOwnDriver, WinmmAsksOnceThenPassesEachCallOn)
     EXPECT_EQ(log.find("no open handle"), std::string::npos) << "queried a port it had not open";
     EXPECT_EQ(faults(), "");
     EXPECT_EQ(vp_driver_ports(), static_cast<int>(kWinePorts)) << "the number is fixed";
+    EXPECT_NE(report().find("was told " + std::to_string(kWinePorts) +
+                            ": the ports past this description's refuse to open\n"),
+              std::string::npos)
+        << report();
 }
 
 TEST_F(WineOwnDriver, RefusesWhatOnlyTheStandInPresents)

@@ -123,6 +123,8 @@ DWORD driver_message(Session &session, UINT port, UINT message, DWORD_PTR user, 
 
 } // namespace
 
+int presented_ports() { return g_presented.load(); }
+
 } // namespace vperiph
 
 using namespace vperiph;

@@ -144,6 +144,14 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put(out, "; no ports and no USB entries are presented");
     }
     put(out, "\n");
+    const int presented = presented_ports();
+    if (presented >= 0 && static_cast<std::size_t>(presented) != l.d.ports.size()) {
+        put(out, "  Wine's winmm asked the number of ports once, as it started, and was told ");
+        put_number(out, static_cast<std::uint64_t>(presented));
+        put(out, static_cast<std::size_t>(presented) < l.d.ports.size()
+                     ? ": the ports after those are not presented\n"
+                     : ": the ports past this description's refuse to open\n");
+    }
     for (std::size_t p = 0; p < l.d.ports.size(); ++p) {
         put(out, "  port ");
         put_number(out, p);

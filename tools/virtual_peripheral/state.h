@@ -294,6 +294,10 @@ inline unsigned long long value_of(const void *handle)
 // Adds a fault line to a record (inside a change).
 void add_fault(Record &r, const char *fmt, ...);
 
+// How many ports Wine's winmm was told of when it asked, once for the whole
+// process; -1 when it never asked (no driver in use).
+int presented_ports();
+
 // The thread that made a handle or set ended normally: what it still held
 // was leaked.
 void thread_ended(DWORD thread);
