@@ -23,7 +23,7 @@ if(TARNWICK_FUZZ)
   foreach(target hardware_id key_message description)
     add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp ${${target}_fuzz_sources})
     target_include_directories(${target}_fuzz PRIVATE ${TARNWICK_INCLUDES} ${VP_DIR}
-                               ${PROJECT_SOURCE_DIR}/tools/cli)
+                               ${PROJECT_SOURCE_DIR}/tools/cli ${PROJECT_SOURCE_DIR}/tools/common)
     # An index past a string's end aborts rather than reading its terminator.
     target_compile_definitions(${target}_fuzz PRIVATE _GLIBCXX_ASSERTIONS)
     target_compile_options(${target}_fuzz PRIVATE ${TARNWICK_WARNINGS} ${FUZZ_FLAGS})
@@ -51,7 +51,8 @@ add_executable(unit_tests
   tests/unit/hardware_id_test.cpp
   tests/unit/description_test.cpp
   tests/unit/handle_space_test.cpp)
-target_include_directories(unit_tests PRIVATE ${TARNWICK_INCLUDES} tools/virtual_peripheral)
+target_include_directories(unit_tests PRIVATE ${TARNWICK_INCLUDES} tools/virtual_peripheral
+                           tools/common)
 target_compile_options(unit_tests PRIVATE ${TARNWICK_WARNINGS} ${SANITIZERS} -g)
 target_link_options(unit_tests PRIVATE ${SANITIZERS})
 target_link_libraries(unit_tests PRIVATE GTest::gtest_main)
@@ -65,4 +66,5 @@ add_test(NAME static_analysis
           --suppress=missingIncludeSystem --suppress=useStlAlgorithm
           -I ${PROJECT_BINARY_DIR}/include -I ${PROJECT_SOURCE_DIR}/src/midi_command
           -I ${PROJECT_SOURCE_DIR}/src/usb_presence -I ${PROJECT_SOURCE_DIR}/tools/virtual_peripheral
+          -I ${PROJECT_SOURCE_DIR}/tools/common
           ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)

@@ -4,10 +4,10 @@
 set -euo pipefail
 
 # Every command takes --help (its own leading comment) and no other argument.
-case "${1:-}" in
-    -h | --help) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"; exit 0 ;;
-    "") ;;
-    *) echo "$0: unknown argument '$1' (see $0 --help)" >&2; exit 2 ;;
+case "$#:${1:-}" in
+    1:-h | 1:--help) sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"; exit 0 ;;
+    0:) ;;
+    *) echo "$0: takes no arguments but --help, not '$*' (see $0 --help)" >&2; exit 2 ;;
 esac
 
 TW_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -24,7 +24,13 @@ tw_packages=(g++ cmake ninja-build pkg-config googletest nlohmann-json3-dev clan
 tw_is_root() { [ "$(id -u)" -eq 0 ]; }
 
 tw_as_root() {
-    if tw_is_root; then "$@"; else sudo "$@"; fi
+    if tw_is_root; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        tw_fail "'$1' needs root: run this as root, or install sudo"
+    fi
 }
 
 # tw_root_write FILE TEXT: writes TEXT, exactly, to FILE as root.
@@ -34,6 +40,11 @@ tw_root_write() {
 
 tw_fail() {
     echo "tarnwick: $*" >&2
+    # A binfmt_misc mounted only to look is unmounted again, failure or not.
+    if [ "${TW_FAILING:-0}" = 0 ]; then
+        TW_FAILING=1
+        tw_binfmt_leave 2>/dev/null || true
+    fi
     exit 1
 }
 
@@ -83,11 +94,12 @@ tw_i386_runs() {
 }
 
 # A handler acts whether or not binfmt_misc is mounted here, so where it is
-# not, it is mounted to look (root only; that registers nothing), and
-# unmounted again by tw_binfmt_leave unless a handler of ours needed it.
+# not, it is mounted to look (as root, or through sudo; that registers
+# nothing), and unmounted again by tw_binfmt_leave unless a handler of ours
+# needed it.
 tw_binfmt_look() {
     [ -e "$tw_binfmt/status" ] && return 0
-    tw_is_root || return 1
+    tw_is_root || command -v sudo >/dev/null || return 1
     tw_as_root mount -t binfmt_misc binfmt_misc "$tw_binfmt" 2>/dev/null || return 1
     TW_BINFMT_MOUNTED=1
 }
@@ -149,6 +161,18 @@ tw_i386_mode() {
     else
         TW_I386_MODE=emulated
         TW_I386_REGISTER=1
+    fi
+    # Whether ours can be registered is known now: say so before anything is
+    # installed for it.
+    if [ "$TW_I386_REGISTER" = 1 ]; then
+        [ "$(cat "$tw_binfmt/status" 2>/dev/null)" != disabled ] ||
+            tw_fail "32-bit x86 programs do not run here, and binfmt_misc is disabled" \
+                "($tw_binfmt/status), so no handler would act; enabling it is the machine's" \
+                "own choice: nothing was installed or registered"
+        [ -e "$tw_binfmt/register" ] ||
+            tw_fail "32-bit x86 programs do not run here, and binfmt_misc is not mounted at" \
+                "$tw_binfmt and could not be mounted (root or sudo is needed; a container may" \
+                "not allow it): nothing was installed or registered"
     fi
 }
 
@@ -370,6 +394,10 @@ tw_wine() {
 # Wine's audio drivers, which a prefix must never load here: they probe ALSA
 # and PulseAudio, and a test process was once killed right after they failed.
 tw_no_audio_drivers="winepulse.drv,winealsa.drv,wineoss.drv,winecoreaudio.drv=d"
+# Making a prefix would also add Wine's menu entries and file associations
+# to the user's desktop folders ($HOME/.local/share, $HOME/.config/menus):
+# nothing of the prefix belongs there.
+tw_prefix_overrides="$tw_no_audio_drivers;winemenubuilder.exe=d"
 
 # tw_wine_up ARCH...: makes each prefix once, and starts its server and
 # Wine's own system processes for the runs that follow, with no terminal or
@@ -399,7 +427,7 @@ tw_wine_up() {
             winearch=win64
             [ "$arch" = i686 ] && winearch=win32
             rm -rf "$prefix"
-            WINEDLLOVERRIDES="$tw_no_audio_drivers" WINEPREFIX="$prefix" WINEARCH="$winearch" \
+            WINEDLLOVERRIDES="$tw_prefix_overrides" WINEPREFIX="$prefix" WINEARCH="$winearch" \
                 "$(tw_loader "$arch")" wineboot -i </dev/null >/dev/null 2>&1 || true
             # The registry is on disk once the server has ended.
             WINEPREFIX="$prefix" "$tw_wineserver" -w
@@ -409,7 +437,7 @@ tw_wine_up() {
         # Fails harmlessly when a server for this prefix is already up.
         WINEPREFIX="$prefix" "$tw_wineserver" -p </dev/null >/dev/null 2>&1 || true
         # Starting the system processes and naming the audio driver: one process.
-        WINEDLLOVERRIDES="$tw_no_audio_drivers" WINEPREFIX="$prefix" "$(tw_loader "$arch")" \
+        WINEDLLOVERRIDES="$tw_prefix_overrides" WINEPREFIX="$prefix" "$(tw_loader "$arch")" \
             reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d vp /f \
             </dev/null >/dev/null 2>&1 || tw_fail "Wine does not start in $prefix"
     done

@@ -157,6 +157,15 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         {"count 1A2B 3C4D --key P", "--key belongs to ports"},
         {"erase 1A2B", "unknown command 'erase'"},
         {"count --verbose 1A2B 3C4D --json", "unknown option --verbose"},
+        // Nothing is guessed: not which of two values counts, not whether a
+        // value that reads like an option is one, not an empty command.
+        {"scan 1A2F 3C4D --entry B --entry C", "--entry given twice"},
+        {"ports --key --version", "--key '--version' is longer than eight characters"},
+        {"\"\" count 1A2B 3C4D", "an empty command"},
+        {"send \"\" 3C 40 B2", "NAME is empty"},
+        {"count -- --verbose 3C4D", "VID is not hexadecimal: '--verbose'"},
+        // What would not show as itself is shown escaped.
+        {u8"count 1A2B\u200B 3C4D", "VID is not hexadecimal: '1A2B\\u200B'"},
         {"", "usage: tarnwick-cli"},
     };
     for (const BadCase &c : cases) {
@@ -257,6 +266,8 @@ TEST(Cli, EachCommandCallsTheLibrary)
         {"--json devices", 0, {"\"vid\":\"\\\\x001\\\\x1B\\\\xC9\",\"pid\":\"\\\\x80AA\\\\x1B\""}, ""},
         // The list that cannot be obtained is a failure, in either form.
         {"devices", 1, {}, "set builds 1, destroys 0", kNothing},
+        // The library counts 0 for no entry and for no list alike; the tool tells.
+        {"count 1A2B 3C4D", 1, {}, "set builds 2, destroys 0", kNothing},
         {"--json devices", 1,
          {"{\"command\":\"devices\",\"error\":\"the USB device list cannot be obtained\","
           "\"exit\":1}\n"}, "", kNothing},

@@ -123,6 +123,42 @@ TEST(WineOwn, DriverSelectionGivesBackWhatWasThere)
         EXPECT_EQ(after.data, before.data);
         EXPECT_EQ(vp_restore_driver(error, sizeof error), 0) << "nothing left to restore";
     }
+
+    // The keys around the value: one the selection found stays, with what it
+    // holds; one it made goes again.
+    const auto exists = [](const wchar_t *path, const wchar_t *value) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        const bool found = value == nullptr || RegQueryValueExW(key, value, nullptr, nullptr,
+                                                                nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        return found;
+    };
+    HKEY own = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tarnwick", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &own, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(own, L"Mine", 0, REG_SZ, reinterpret_cast<const BYTE *>(L"keep"), 10);
+    RegCloseKey(drivers);
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers");
+    EXPECT_EQ(vp_select_driver(error, sizeof error), 1) << error;
+    EXPECT_EQ(vp_restore_driver(error, sizeof error), 1) << error;
+    EXPECT_TRUE(exists(L"Software\\Tarnwick", L"Mine")) << "a key of the host's own is gone";
+    EXPECT_FALSE(exists(L"Software\\Wine\\Drivers", nullptr)) << "a key it made stays";
+    // A selection that never kept the earlier value leaves Audio alone.
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &drivers, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(drivers, L"Audio", 0, REG_SZ, reinterpret_cast<const BYTE *>(L"alsa"), 10);
+    HKEY cut = nullptr;
+    RegCreateKeyExW(own, L"VirtualPeripheral", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &cut,
+                    nullptr);
+    RegCloseKey(cut);
+    EXPECT_EQ(vp_restore_driver(error, sizeof error), -1);
+    EXPECT_NE(std::string(error).find("did not finish"), std::string::npos) << error;
+    EXPECT_TRUE(exists(L"Software\\Wine\\Drivers", L"Audio"));
+    RegCloseKey(own);
     RegCloseKey(drivers);
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
     RegCloseKey(scratch);

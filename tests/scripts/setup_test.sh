@@ -25,7 +25,11 @@ decide() {
         # shellcheck source=../../scripts/setup.sh
         source "$root/scripts/setup.sh"
         tw_is_root() { true; }
-        tw_as_root() { echo "root: $*"; }
+        # Mounting makes binfmt_misc's own files appear, as the kernel does.
+        tw_as_root() {
+            echo "root: $*"
+            [ "$1" != mount ] || { echo enabled >"$bin/status" && : >"$bin/register"; }
+        }
         tw_root_write() {
             echo "write $2 > ${1#"$work"/}"
             case "$1:$2" in
@@ -37,9 +41,10 @@ decide() {
         tw_try_exec() {
             [[ " $noexec " != *" ${1%/*/*} "* ]] || return 1
             [[ "$1" == */i386-probe ]] || return 0
-            # A handler takes precedence over the kernel's own loader.
+            # A handler takes precedence over the kernel's own loader; one
+            # acts only where binfmt_misc is mounted (looking mounts nothing).
             local handler
-            handler="$(tw_i386_handler)" || { [ "$kernel" = i386 ]; return; }
+            [ -e "$bin/status" ] && handler="$(tw_i386_handler)" || { [ "$kernel" = i386 ]; return; }
             [[ " $works " == *" $(awk '/^interpreter/ {print $2}' "$handler") "* ]]
         }
         tw_install_packages() { :; }
@@ -60,7 +65,13 @@ failures=0
 while IFS='|' read -r name kernel entries noexec works force must never; do
     bin="$work/$name/binfmt"
     mkdir -p "$bin" "$work/tmp" "$work/home"
-    echo enabled >"$bin/status"
+    # status:absent is binfmt_misc not mounted; status:disabled, switched off.
+    case " $entries " in
+        *" status:absent "*) ;;
+        *" status:disabled "*) echo disabled >"$bin/status" && : >"$bin/register" ;;
+        *) echo enabled >"$bin/status" && : >"$bin/register" ;;
+    esac
+    entries="$(tr ' ' '\n' <<<"$entries" | grep -v '^status:' | tr '\n' ' ' || true)"
     for e in $entries; do entry "${e%%:*}" "$(cut -d: -f2 <<<"$e")" "${e##*:}"; done
     machine="$(for e in $entries; do [ "${e%%:*}" = tarnwick-qemu-i386 ] || cat "$bin/${e%%:*}"; done)"
     noexec="${noexec//\$work/$work}"
@@ -86,7 +97,12 @@ ours, stale|none|tarnwick-qemu-i386:enabled:/gone||/usr/bin/qemu-i386||write -1 
 noexec build folder|i386||\$work/build|||mode native |qemu-user;write;failed
 nothing can run|i386||\$work/build \$work/tmp /tmp /dev/shm \$work/home|||no folder here lets a program run;failed|root:;write
 asked for emulation|i386|||/usr/bin/qemu-i386|emulated|env DEBIAN_FRONTEND=noninteractive apt-get install;write :tarnwick-qemu-i386:;mode emulated tarnwick-qemu-i386|failed
+not mounted, native|i386|status:absent||||root: mount -t binfmt_misc;root: umount;mode native |qemu-user;write
+not mounted, registered|none|status:absent||/usr/bin/qemu-i386||root: mount -t binfmt_misc;write :tarnwick-qemu-i386:;mode emulated tarnwick-qemu-i386|root: umount;failed
+not mounted, then a failure|none|status:absent qemu-i386:enabled:/usr/bin/qemu-i386||||not this script's;root: umount;failed|qemu-user;write
+switched off|none|status:disabled||/usr/bin/qemu-i386||binfmt_misc is disabled;failed|qemu-user;write
 EOF
 [ "$failures" -eq 0 ] || exit 1
-echo "figure: setup.sh decisions: 9 fake machines; no handler of the machine's removed or replaced," \
-    "nothing installed where nothing can run, nothing registered where 32-bit programs run"
+echo "figure: setup.sh decisions: 13 fake machines; no handler of the machine's removed or replaced," \
+    "nothing installed where nothing can run or nothing could be registered, nothing registered" \
+    "where 32-bit programs run, binfmt_misc mounted only to look unmounted again"

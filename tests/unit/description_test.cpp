@@ -183,7 +183,8 @@ TEST(Description, NamesWriteAsTheyRead)
 {
     const std::u16string names[] = {u"PERIPHRL MIDI 1", u"\\xC9 lit", u"\u00C9 lit", u"say \"hi\"",
                                     u"\U0001F3B9", std::u16string(1, u'\xD83C'),
-                                    std::u16string(u"a\0b\x1b", 4)};
+                                    std::u16string(u"a\0b\x1b", 4), u"\u202Eevil",
+                                    u"a\u00A0b", u"\U000E0041"};
     std::set<std::string> written;
     for (const std::u16string &name : names) {
         const std::string q = vperiph::quoted(name);
@@ -198,4 +199,7 @@ TEST(Description, NamesWriteAsTheyRead)
         EXPECT_EQ(d.ports[0].name, name) << q;
     }
     EXPECT_EQ(vperiph::utf8(std::u16string(1, u'\xDFB9')), "\xEF\xBF\xBD");
+    // What would not show as itself is written as an escape.
+    EXPECT_EQ(vperiph::quoted(u"\u202Eevil"), "\\u202Eevil");
+    EXPECT_EQ(vperiph::quoted(u"\U000E0041"), "\\uDB40\\uDC41");
 }

@@ -1,5 +1,7 @@
 #include "args.h"
 
+#include "hidden_characters.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -149,8 +151,9 @@ std::string show_arg(const Arg &text)
         const char32_t c = code_point(text, i, units);
         if (c == '\\')
             out += "\\\\";
-        else if (c < 0x20 || (c >= 0x7F && c < 0xA0) || is_high_surrogate(c) || is_low_surrogate(c))
-            append_escape(out, c);
+        else if (tools::hidden_character(c))
+            for (std::size_t u = 0; u < units; ++u)
+                append_escape(out, text[i + u]);
         else
             append_utf8(out, c);
     }

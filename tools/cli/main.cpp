@@ -123,13 +123,15 @@ struct Command {
 const Command kCommands[] = {
     {"count", "count VID PID",
      "Counts the present USB entries with this VID and PID (0-FFFF: 1A2B or 0x1A2B).\n"
-     "Calls compare_usb_device_id_mathing."},
+     "Calls compare_usb_device_id_mathing. Exit status 1 when the count is 0 because the\n"
+     "device list cannot be obtained (the library answers 0 for both)."},
     {"scan", "scan VID PID [--entry N]",
      "Counts the entries of the sixteen VIDs (VID & FFF0) + 0..F with this PID. Calls\n"
      "compare_usb_device_id_mathing_multi, then get_usb_device_matching_result for each\n"
      "slot and prints the table; with --entry, for entry N only (0-FF, as the table's slot\n"
      "column labels them: --entry B; entries 0-F exist). The table lives in the library's\n"
-     "process, so it is read in the same run that fills it."},
+     "process, so it is read in the same run that fills it. Exit status 1 when none was\n"
+     "found because the device list cannot be obtained."},
     {"send", "send NAME|--key-hex HEX NUMBER VALUE STATUS [--check N]",
      "Sends the direct command to the ports whose name begins with NAME or with the eight\n"
      "bytes of --key-hex (sixteen hex digits, for any bytes). NAME is at most eight ASCII\n"
@@ -162,9 +164,11 @@ void print_usage(FILE *out)
         "printable ASCII as \\xHH or \\uHHHH, so two different names never show alike.\n"
         "--json prints one JSON object on standard output, numbers as JSON numbers; an error\n"
         "is an object too: {\"command\", \"error\", \"exit\"}.\n"
-        "tarnwick-cli COMMAND --help describes one. --version prints this tool's version and\n"
-        "the version and path of the tarnwick.dll it loads. Exit status: 0 on success, 1 when\n"
-        "the library cannot be loaded or the call reports a failure, 2 for bad arguments.\n");
+        "-- ends the options (for a NAME that begins with -). An option given twice is refused.\n"
+        "tarnwick-cli COMMAND --help describes one (as text, --json or not). --version prints\n"
+        "this tool's version and the version and path of the tarnwick.dll it loads. Exit\n"
+        "status: 0 on success, 1 when the library cannot be loaded or the call reports a\n"
+        "failure, 2 for bad arguments.\n");
 }
 
 const Command *find_command(const std::string &name)
@@ -189,33 +193,54 @@ const ValueOption kValueOptions[] = {
     {"--entry", &Options::entry, &Options::entry_given, {"scan"}},
 };
 
+const ValueOption *value_option(const std::string &a)
+{
+    for (const ValueOption &v : kValueOptions)
+        if (a == v.name)
+            return &v;
+    return nullptr;
+}
+
 bool read_options(const std::vector<Arg> &argv, Options &o, std::string &error)
 {
-    // Known before anything can go wrong: an error is then printed as JSON too.
-    for (const Arg &a : argv)
-        o.json = o.json || a == u"--json";
+    // Known before anything can go wrong: an error is then printed as JSON
+    // too. An option's value is not an option, whatever it reads.
+    for (std::size_t i = 0; i < argv.size() && argv[i] != u"--"; ++i) {
+        o.json = o.json || argv[i] == u"--json";
+        i += value_option(cli::show_arg(argv[i])) != nullptr ? 1 : 0;
+    }
+    bool options = true; // until "--": after it, every argument is a plain one
     for (std::size_t i = 0; i < argv.size(); ++i) {
         const std::string a = cli::show_arg(argv[i]);
-        const ValueOption *option = nullptr;
-        for (const ValueOption &v : kValueOptions)
-            option = a == v.name ? &v : option;
-        if (a == "--json") {
+        const ValueOption *option = options ? value_option(a) : nullptr;
+        if (options && a == "--") {
+            options = false;
+        } else if (options && a == "--json") {
             // read above
-        } else if (a == "--help" || a == "-h") {
+        } else if (options && (a == "--help" || a == "-h")) {
             o.help = true;
-        } else if (a == "--version") {
+        } else if (options && a == "--version") {
             o.version = true;
         } else if (option != nullptr) {
             if (i + 1 >= argv.size()) {
                 error = a + " needs a value";
                 return false;
             }
+            // The last of two would win unseen.
+            if (o.*(option->given)) {
+                error = a + " given twice";
+                return false;
+            }
             o.*(option->value) = argv[++i];
             o.*(option->given) = true;
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            error = "unknown option " + a;
+        } else if (options && a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            error = "unknown option " + a + " (-- ends the options)";
             return false;
         } else if (o.command.empty() && !o.version) {
+            if (a.empty()) {
+                error = "an empty command";
+                return false;
+            }
             o.command = a;
         } else {
             o.args.push_back(argv[i]);

@@ -48,6 +48,9 @@ int read_key(const Options &o, const Arg &name, const char *what, unsigned char 
                                 show_arg(o.key_hex) + "'");
     const NameKey k = parse_name_key(name, key);
     const std::string quoted = std::string(what) + " '" + show_arg(name) + "'";
+    if (name.empty())
+        return bad(o, std::string(what) + " is empty (a key of eight zero bytes is "
+                                          "--key-hex 0000000000000000)");
     if (k.verdict == NameKey::too_long)
         return bad(o, quoted + " is longer than eight characters (a key is 8 bytes)");
     if (k.verdict == NameKey::not_a_key_byte) {

@@ -24,6 +24,13 @@ int read_vid_pid(const Options &o, std::uint32_t &vid, std::uint32_t &pid)
     return 0;
 }
 
+// The library counts 0 both for no such entry and for a device list that
+// cannot be obtained; the tool can tell them apart, with one walk of its own.
+bool list_obtained()
+{
+    return tarnwick::walk_usb_entries([](const tarnwick::UsbEntry &, void *) {}, nullptr);
+}
+
 } // namespace
 
 int run_count(const Options &o, Library &lib)
@@ -35,6 +42,8 @@ int run_count(const Options &o, Library &lib)
     if (!lib.load(error))
         return failed(o, error);
     const int n = lib.count(static_cast<int>(vid), static_cast<int>(pid));
+    if (n == 0 && !list_obtained())
+        return failed(o, "the USB device list cannot be obtained");
     if (o.json)
         print_json({{"command", "count"}, {"vid", vid}, {"pid", pid}, {"entries", n}});
     else
@@ -56,6 +65,8 @@ int run_scan(const Options &o, Library &lib)
     if (!lib.load(error))
         return failed(o, error);
     const int found = lib.multi(static_cast<int>(vid), static_cast<int>(pid));
+    if (found == 0 && !list_obtained())
+        return failed(o, "the USB device list cannot be obtained");
     const std::uint32_t base = vid & 0xFFF0;
     Json out = {{"command", "scan"}, {"vid_base", base}, {"pid", pid}, {"found", found}};
     if (o.entry_given) {

@@ -14,6 +14,7 @@
 #include <mmddk.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "port_calls.h"
 
@@ -40,6 +41,9 @@ void refuse_standin_only(Session &session)
         problem += format(" and %zu more", d.winmm_standin_only.size() - kShownItems);
     problem += " (through Wine's winmm no port identifier is asked of a driver, and it counts "
                "no WinMM calls)";
+    // As a broken description is said on standard error too, for a console host.
+    std::fprintf(stderr, "virtual peripheral: %s: %s\n", session.loaded().source.c_str(),
+                 problem.c_str());
     session.replace(std::make_unique<Loaded>(Description{}, session.loaded().source, problem));
 }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "hidden_characters.h"
+
 namespace vperiph {
 
 // The code point of the UTF-8 sequence at s[i], advancing i; false for
@@ -64,19 +66,28 @@ template <typename Out, typename Unit> void append_utf8_of(Out &out, const Unit 
 }
 
 // A name as a description writes it between its quotes: \" and \\, \uHHHH
-// for control characters and lone surrogates, everything else as UTF-8.
-// Two different names never read alike, and each reads back as itself.
+// (a pair of them beyond U+FFFF) for lone surrogates and for characters that
+// would not show as themselves, everything else as UTF-8. Two different
+// names never read alike, and each reads back as itself.
 template <typename Out, typename Unit> void append_quoted(Out &out, const Unit *s, std::size_t n)
 {
     static const char hex[] = "0123456789ABCDEF";
+    const auto escape = [&](char32_t unit) {
+        const char escaped[6] = {'\\', 'u', hex[(unit >> 12) & 15], hex[(unit >> 8) & 15],
+                                 hex[(unit >> 4) & 15], hex[unit & 15]};
+        out.append(escaped, 6);
+    };
     each_code_point(s, n, [&](char32_t cp, bool lone) {
         if (cp == '"' || cp == '\\') {
             const char escaped[2] = {'\\', static_cast<char>(cp)};
             out.append(escaped, 2);
-        } else if (lone || cp < 0x20 || cp == 0x7F) {
-            const char escaped[6] = {'\\', 'u', hex[(cp >> 12) & 15], hex[(cp >> 8) & 15],
-                                     hex[(cp >> 4) & 15], hex[cp & 15]};
-            out.append(escaped, 6);
+        } else if (lone || tools::hidden_character(cp)) {
+            if (cp >= 0x10000) {
+                escape(0xD800 + ((cp - 0x10000) >> 10));
+                escape(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                escape(cp);
+            }
         } else {
             append_utf8(out, cp);
         }
