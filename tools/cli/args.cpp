@@ -1,6 +1,7 @@
 #include "args.h"
 
 #include "hidden_characters.h"
+#include "utf16.h"
 
 #include <cstdio>
 #include <vector>
@@ -38,46 +39,11 @@ Parsed parse_digits(const Arg &text, std::size_t start, std::size_t end, std::ui
     return Parsed::ok;
 }
 
-bool is_high_surrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool is_low_surrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// The code point at text[i]; `units` is how many UTF-16 units it takes. An
-// unpaired surrogate stands for itself.
-char32_t code_point(const Arg &text, std::size_t i, std::size_t &units)
-{
-    const char32_t c = text[i];
-    units = 1;
-    if (is_high_surrogate(c) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
-        units = 2;
-        return 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-    }
-    return c;
-}
-
 void append_escape(std::string &out, std::uint32_t unit)
 {
     char buf[8];
     std::snprintf(buf, sizeof buf, unit < 0x100 ? "\\x%02X" : "\\u%04X", unit);
     out += buf;
-}
-
-void append_utf8(std::string &out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 } // namespace
@@ -91,12 +57,14 @@ Parsed parse_hex(const Arg &text, std::uint32_t max, std::uint32_t &value)
 NameKey parse_name_key(const Arg &text, unsigned char key[8])
 {
     std::size_t characters = 0;
-    for (std::size_t i = 0, units = 0; i < text.size(); i += units) {
-        const char32_t c = code_point(text, i, units);
+    NameKey first_bad{NameKey::ok, 0, 0};
+    tools::each_code_point(text.data(), text.size(), [&](char32_t c, bool) {
         ++characters;
-        if (c == 0 || c > 0x7F)
-            return {NameKey::not_a_key_byte, characters, c};
-    }
+        if (first_bad.verdict == NameKey::ok && (c == 0 || c > 0x7F))
+            first_bad = {NameKey::not_a_key_byte, characters, c};
+    });
+    if (first_bad.verdict != NameKey::ok)
+        return first_bad;
     if (characters > 8)
         return {NameKey::too_long, 0, 0};
     for (std::size_t i = 0; i < 8; ++i)
@@ -147,16 +115,19 @@ std::string show_key(const unsigned char key[8])
 std::string show_arg(const Arg &text)
 {
     std::string out;
-    for (std::size_t i = 0, units = 0; i < text.size(); i += units) {
-        const char32_t c = code_point(text, i, units);
-        if (c == '\\')
+    tools::each_code_point(text.data(), text.size(), [&](char32_t c, bool) {
+        if (c == '\\') {
             out += "\\\\";
-        else if (tools::hidden_character(c))
-            for (std::size_t u = 0; u < units; ++u)
-                append_escape(out, text[i + u]);
-        else
-            append_utf8(out, c);
-    }
+        } else if (!tools::hidden_character(c)) {
+            tools::append_utf8(out, c);
+        } else if (c < 0x10000) {
+            append_escape(out, static_cast<std::uint32_t>(c));
+        } else {
+            // Escaped as the two units it came as.
+            append_escape(out, 0xD800 + ((c - 0x10000) >> 10));
+            append_escape(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
+        }
+    });
     return out;
 }
 

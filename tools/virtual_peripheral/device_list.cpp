@@ -22,8 +22,7 @@ using Members = std::shared_ptr<const std::vector<std::uint32_t>>;
 const Holder *live_set(Record &r, HDEVINFO set, const char *function)
 {
     const auto value = reinterpret_cast<std::uintptr_t>(set);
-    r.sets.used(value, r.counts.calls);
-    const Holder *held = r.sets.find(value);
+    const Holder *held = r.sets.used(value, r.counts.calls);
     if (held == nullptr)
         add_fault(r, "%s on %s set 0x%llx", function,
                   r.set_handles.was_issued(value) ? "destroyed" : "unknown", value_of(set));
@@ -99,10 +98,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, H
                                      DWORD Flags)
 {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return guarded<HDEVINFO>(INVALID_HANDLE_VALUE, [&] {
-        Session session("SetupDiGetClassDevsW");
-        if (!session.ok())
-            return INVALID_HANDLE_VALUE;
+    return in_session<HDEVINFO>("SetupDiGetClassDevsW", INVALID_HANDLE_VALUE, [&](Session &session) {
         const Description &d = session.d();
         const Record &now = session.record();
         // What may allocate comes first, before the record changes.
@@ -152,10 +148,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                                   PSP_DEVINFO_DATA DeviceInfoData)
 {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return guarded<BOOL>(FALSE, [&] {
-        Session session("SetupDiEnumDeviceInfo");
-        if (!session.ok())
-            return FALSE;
+    return in_session<BOOL>("SetupDiEnumDeviceInfo", FALSE, [&](Session &session) {
         const std::vector<std::uint32_t> *members = members_of(session.loaded(), DeviceInfoSet);
         const DWORD error = session.call([&](Record &rec, bool failing) {
             ++rec.counts.enum_calls;
@@ -187,10 +180,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return guarded<BOOL>(FALSE, [&] {
-        Session session("SetupDiGetDeviceRegistryPropertyW");
-        if (!session.ok())
-            return FALSE;
+    return in_session<BOOL>("SetupDiGetDeviceRegistryPropertyW", FALSE, [&](Session &session) {
         const Description &d = session.d();
         const std::vector<std::uint32_t> *members = members_of(session.loaded(), DeviceInfoSet);
         const UsbEntry *entry = nullptr;
@@ -237,10 +227,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return guarded<BOOL>(FALSE, [&] {
-        Session session("SetupDiDestroyDeviceInfoList");
-        if (!session.ok())
-            return FALSE;
+    return in_session<BOOL>("SetupDiDestroyDeviceInfoList", FALSE, [&](Session &session) {
         const auto value = reinterpret_cast<std::uintptr_t>(DeviceInfoSet);
         const DWORD error = session.call([&](Record &rec, bool failing) {
             DWORD e = 0;

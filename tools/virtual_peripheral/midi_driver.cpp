@@ -127,8 +127,6 @@ DWORD driver_message(Session &session, UINT port, UINT message, DWORD_PTR user, 
 
 } // namespace
 
-int presented_ports() { return g_presented.load(); }
-
 } // namespace vperiph
 
 using namespace vperiph;
@@ -170,10 +168,7 @@ LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param
                       : message == DRV_CONFIGURE || message == DRV_INSTALL || message == DRV_REMOVE
                           ? DRVCNF_OK
                           : 0;
-    guarded<int>(0, [&] {
-        Session session("DriverProc");
-        if (!session.ok())
-            return 0;
+    in_session<int>("DriverProc", 0, [&](Session &session) {
         session.call([](Record &, bool) { return 0; });
         if (name != nullptr)
             session.log("DriverProc(%s) -> %ld", name, static_cast<long>(r));
@@ -187,10 +182,8 @@ LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param
 DWORD WINAPI modMessage(UINT port, UINT message, DWORD_PTR user, DWORD_PTR param1,
                         DWORD_PTR param2)
 {
-    return guarded<DWORD>(MMSYSERR_NOMEM, [&] {
-        Session session("modMessage");
-        return session.ok() ? driver_message(session, port, message, user, param1, param2)
-                            : DWORD(MMSYSERR_NOMEM);
+    return in_session<DWORD>("modMessage", MMSYSERR_NOMEM, [&](Session &session) {
+        return driver_message(session, port, message, user, param1, param2);
     });
 }
 

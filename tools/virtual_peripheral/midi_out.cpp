@@ -18,10 +18,7 @@ namespace {
 // turned into the failure for want of memory.
 template <typename F> MMRESULT standin(const char *function, F f)
 {
-    return guarded<MMRESULT>(MMSYSERR_NOMEM, [&] {
-        Session session(function);
-        return session.ok() ? f(session) : MMRESULT(MMSYSERR_NOMEM);
-    });
+    return in_session<MMRESULT>(function, MMSYSERR_NOMEM, f);
 }
 
 } // namespace
@@ -30,10 +27,7 @@ extern "C" {
 
 UINT WINAPI midiOutGetNumDevs(void)
 {
-    return guarded<UINT>(0, [] {
-        Session session("midiOutGetNumDevs");
-        if (!session.ok())
-            return 0u;
+    return in_session<UINT>("midiOutGetNumDevs", 0, [](Session &session) {
         const UINT n = session.call([&](Record &, bool failing) {
             return failing ? 0u : static_cast<UINT>(session.d().ports.size());
         });
@@ -44,10 +38,7 @@ UINT WINAPI midiOutGetNumDevs(void)
 
 UINT WINAPI midiInGetNumDevs(void)
 {
-    return guarded<UINT>(0, [] {
-        Session session("midiInGetNumDevs");
-        if (!session.ok())
-            return 0u;
+    return in_session<UINT>("midiInGetNumDevs", 0, [](Session &session) {
         session.call([](Record &, bool) { return 0; });
         session.log("midiInGetNumDevs() -> 0");
         return 0u;

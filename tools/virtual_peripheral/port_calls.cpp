@@ -74,8 +74,7 @@ MMRESULT injected(const Session &session, Caller caller, bool failing)
 
 const Holder *open_handle(Record &r, std::uintptr_t handle, const char *label)
 {
-    r.handles.used(handle, r.counts.calls);
-    const Holder *held = r.handles.find(handle);
+    const Holder *held = r.handles.used(handle, r.counts.calls);
     if (held == nullptr)
         add_fault(r, "%s on %s handle 0x%llx", label,
                   r.port_handles.was_issued(handle) ? "closed" : "unknown",

@@ -78,8 +78,6 @@ template <typename Out> void put_received(Out &out, const Ring<Message, Keep::la
     }
 }
 
-} // namespace
-
 // Asked while the process runs, every live one is still open. As it ends,
 // the library holds a port or set only inside its own calls, so one that a
 // call in progress was about is in use: the end stopped its thread there.
@@ -95,6 +93,8 @@ bool leaked(const Holder &h, const Record &r, const Moment &at)
     return h.last_call != r.counts.calls;
 }
 
+} // namespace
+
 template <typename Out> void put_faults(Out &out, const Record &r, const Moment &at)
 {
     for (std::size_t i = 0; i < r.faults.size(); ++i) {
@@ -107,23 +107,39 @@ template <typename Out> void put_faults(Out &out, const Record &r, const Moment 
         put_number(out, r.faults.dropped());
         put(out, " later fault(s) not kept\n");
     }
-    for (const Holder &h : r.handles.items()) {
-        if (!leaked(h, r, at))
-            continue;
-        put(out, "fault: handle ");
-        put_value(out, h.value);
-        put(out, " of port ");
-        put_number(out, h.port);
-        put(out, " never closed\n");
-    }
-    for (const Holder &h : r.sets.items()) {
-        if (!leaked(h, r, at))
-            continue;
-        put(out, "fault: set ");
-        put_value(out, h.value);
-        put(out, " never destroyed\n");
-    }
+    for (const Holders *list : {&r.handles, &r.sets})
+        for (const Holder &h : list->items()) {
+            if (!leaked(h, r, at))
+                continue;
+            const bool handle = list == &r.handles;
+            put(out, handle ? "fault: handle " : "fault: set ");
+            put_value(out, h.value);
+            if (handle) {
+                put(out, " of port ");
+                put_number(out, h.port);
+            }
+            put(out, handle ? " never closed\n" : " never destroyed\n");
+        }
 }
+
+template <typename Out> void put_program(Out &out)
+{
+    put(out, "  program: ");
+    put(out, program_path());
+    put(out, " (process ");
+    put_number(out, GetCurrentProcessId());
+    put(out, ")\n");
+}
+
+template <typename Out> void put_ended_inside(Out &out, DWORD thread, const char *call)
+{
+    put(out, "the process ended while thread ");
+    put_number(out, thread);
+    put(out, " was inside ");
+    put(out, call);
+}
+
+const char kCallInProgress[] = "  a call was in progress as the process ended\n";
 
 template <typename Out> void put_report(Out &out, const Loaded &l, const Record &r, const Moment &at)
 {
@@ -132,11 +148,8 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
     put(out, " MIDI output port(s), ");
     put_number(out, l.d.usb.size());
     put(out, l.d.usb.size() == 1 ? " USB entry\n" : " USB entries\n");
-    put(out, "  program: ");
-    put(out, program_path());
-    put(out, " (process ");
-    put_number(out, GetCurrentProcessId());
-    put(out, ")\n  description: ");
+    put_program(out);
+    put(out, "  description: ");
     put(out, l.source);
     if (!l.problem.empty()) {
         put(out, ": ");
@@ -144,7 +157,7 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put(out, "; no ports and no USB entries are presented");
     }
     put(out, "\n");
-    const int presented = presented_ports();
+    const int presented = vp_driver_ports();
     if (presented >= 0 && static_cast<std::size_t>(presented) != l.d.ports.size()) {
         put(out, "  Wine's winmm asked the number of ports once, as it started, and was told ");
         put_number(out, static_cast<std::uint64_t>(presented));
@@ -183,10 +196,8 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put(out, " calls kept\n");
     }
     if (at.inside != nullptr) {
-        put(out, "  note: the process ended while thread ");
-        put_number(out, at.inside_thread);
-        put(out, " was inside ");
-        put(out, at.inside);
+        put(out, "  note: ");
+        put_ended_inside(out, at.inside_thread, at.inside);
         put(out, "; this report shows the record as that call's last whole step left it\n");
     }
     bool in_use = false;
@@ -206,7 +217,7 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
             in_use = true;
         }
     if (in_use || at.inside != nullptr)
-        put(out, "  a call was in progress as the process ended\n");
+        put(out, kCallInProgress);
     const std::size_t before = out.size();
     put_faults(out, r, at);
     if (out.size() == before)
@@ -229,15 +240,12 @@ void render_report(FixedText &out, const Loaded &l, const Record &r, const Momen
 
 void render_unread(FixedText &out, const Moment &at)
 {
-    put(out, "virtual peripheral: nothing recorded\n  program: ");
-    put(out, program_path());
-    put(out, " (process ");
-    put_number(out, GetCurrentProcessId());
-    put(out, ")\n  the process ended while thread ");
-    put_number(out, at.inside_thread);
-    put(out, " was inside ");
-    put(out, at.inside != nullptr ? at.inside : "its first call");
-    put(out, ", reading the description\n  a call was in progress as the process ended\n");
+    put(out, "virtual peripheral: nothing recorded\n");
+    put_program(out);
+    put(out, "  ");
+    put_ended_inside(out, at.inside_thread, at.inside != nullptr ? at.inside : "its first call");
+    put(out, ", reading the description\n");
+    put(out, kCallInProgress);
 }
 
 } // namespace vperiph
@@ -252,14 +260,7 @@ const Moment kNow{false, 0, nullptr, 0};
 // nothing rather than an exception across the DLL's boundary.
 template <typename R, typename F> R read(R failure, F f)
 {
-    try {
-        Session session("a record reader");
-        if (!session.ok())
-            return failure;
-        return f(session);
-    } catch (...) {
-        return failure;
-    }
+    return in_session<R>("a record reader", failure, f);
 }
 
 unsigned saturated(std::uint64_t v)

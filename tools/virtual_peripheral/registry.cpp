@@ -26,11 +26,7 @@ const wchar_t kUsbClass[] = L"{36fc9e60-c465-11cf-8056-444553540000}";
 class Key {
 public:
     Key() = default;
-    ~Key()
-    {
-        if (h != nullptr)
-            RegCloseKey(h);
-    }
+    ~Key() { close(); }
     Key(const Key &) = delete;
     Key &operator=(const Key &) = delete;
     void close()
@@ -42,10 +38,18 @@ public:
     HKEY h = nullptr;
 };
 
-bool marked(HKEY key)
+bool has_value(HKEY key, const wchar_t *name)
 {
-    return RegQueryValueExW(key, kMarker, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
+
+LONG set_flag(HKEY key, const wchar_t *name)
+{
+    const DWORD one = 1;
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one);
+}
+
+bool marked(HKEY key) { return has_value(key, kMarker); }
 
 // Opens or creates a key; one created here is marked as ours.
 LONG create(HKEY parent, const std::wstring &name, Key &key)
@@ -53,11 +57,8 @@ LONG create(HKEY parent, const std::wstring &name, Key &key)
     DWORD disposition = 0;
     LONG r = RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.h,
                              &disposition);
-    if (r == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
-        const DWORD one = 1;
-        r = RegSetValueExW(key.h, kMarker, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one),
-                           sizeof one);
-    }
+    if (r == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY)
+        r = set_flag(key.h, kMarker);
     return r;
 }
 
@@ -192,6 +193,14 @@ int out_of_memory(char *error, size_t error_size)
     return -1;
 }
 
+// A registry call's body; anything thrown becomes the failure for want of
+// memory, told without asking for more.
+template <typename F> int registry_call(char *error, size_t error_size, F f)
+{
+    const int r = guarded(-2, f);
+    return r == -2 ? out_of_memory(error, error_size) : r;
+}
+
 } // namespace
 
 } // namespace vperiph
@@ -202,7 +211,7 @@ extern "C" {
 
 int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size)
 {
-    const int r = guarded(-2, [&] {
+    return registry_call(error, error_size, [&] {
         Description d;
         std::string message;
         if (description == nullptr)
@@ -212,12 +221,11 @@ int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_
         const int added = register_description(d, message);
         return finish(added, message, error, error_size);
     });
-    return r == -2 ? out_of_memory(error, error_size) : r;
 }
 
 int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error, size_t error_size)
 {
-    const int r = guarded(-2, [&] {
+    return registry_call(error, error_size, [&] {
         if (path == nullptr)
             return finish(-1, "no file", error, error_size);
         std::string bytes, message;
@@ -229,17 +237,15 @@ int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error, size_t error
         const int added = register_description(d, message);
         return finish(added, message, error, error_size);
     });
-    return r == -2 ? out_of_memory(error, error_size) : r;
 }
 
 int VPERIPH_CALL vp_unregister(char *error, size_t error_size)
 {
-    const int r = guarded(-2, [&] {
+    return registry_call(error, error_size, [&] {
         std::string message;
         const int removed = remove_marked(message);
         return finish(removed, message, error, error_size);
     });
-    return r == -2 ? out_of_memory(error, error_size) : r;
 }
 
 } // extern "C"
@@ -276,17 +282,6 @@ LONG read_value(HKEY key, const wchar_t *name, DWORD &type, std::vector<BYTE> &d
     return r;
 }
 
-bool has_value(HKEY key, const wchar_t *name)
-{
-    return RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
-
-LONG set_flag(HKEY key, const wchar_t *name)
-{
-    const DWORD one = 1;
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one);
-}
-
 LONG set_ours(HKEY drivers)
 {
     return RegSetValueExW(drivers, kAudio, 0, REG_SZ, reinterpret_cast<const BYTE *>(kOurs),
@@ -321,8 +316,7 @@ void remove_if_empty(const wchar_t *path)
 
 int failed(const char *what, LONG r, char *error, size_t error_size)
 {
-    copy_out(format("%s: error %ld", what, r), error, error_size);
-    return -1;
+    return finish(-1, format("%s: error %ld", what, r), error, error_size);
 }
 
 int select_driver(char *error, size_t error_size)
@@ -413,14 +407,12 @@ extern "C" {
 
 int VPERIPH_CALL vp_select_driver(char *error, size_t error_size)
 {
-    const int r = guarded(-2, [&] { return select_driver(error, error_size); });
-    return r == -2 ? out_of_memory(error, error_size) : r;
+    return registry_call(error, error_size, [&] { return select_driver(error, error_size); });
 }
 
 int VPERIPH_CALL vp_restore_driver(char *error, size_t error_size)
 {
-    const int r = guarded(-2, [&] { return restore_driver(error, error_size); });
-    return r == -2 ? out_of_memory(error, error_size) : r;
+    return registry_call(error, error_size, [&] { return restore_driver(error, error_size); });
 }
 
 } // extern "C"

@@ -111,12 +111,16 @@ public:
         }
         return any;
     }
-    // Counts call number `call` as made on the holder `value`, if live.
-    void used(std::uintptr_t value, std::uint64_t call)
+    // Counts call number `call` as made on the holder `value`, if live;
+    // null if not.
+    const Holder *used(std::uintptr_t value, std::uint64_t call)
     {
         for (Holder &h : items_)
-            if (h.value == value)
+            if (h.value == value) {
                 h.last_call = call;
+                return &h;
+            }
+        return nullptr;
     }
     void remove(std::uintptr_t value)
     {
@@ -285,6 +289,16 @@ template <typename R, typename F> R guarded(R failure, F f) noexcept
     }
 }
 
+// An exported function's body under its session: the function's failure
+// when the peripheral cannot be used or anything is thrown.
+template <typename R, typename F> R in_session(const char *function, R failure, F f) noexcept
+{
+    return guarded<R>(failure, [&]() -> R {
+        Session session(function);
+        return session.ok() ? R(f(session)) : failure;
+    });
+}
+
 // A handle value as the call log and the faults write it.
 inline unsigned long long value_of(const void *handle)
 {
@@ -293,10 +307,6 @@ inline unsigned long long value_of(const void *handle)
 
 // Adds a fault line to a record (inside a change).
 void add_fault(Record &r, const char *fmt, ...);
-
-// How many ports Wine's winmm was told of when it asked, once for the whole
-// process; -1 when it never asked (no driver in use).
-int presented_ports();
 
 // The thread that made a handle or set ended normally: what it still held
 // was leaked.
@@ -316,9 +326,6 @@ struct Moment {
     const char *inside;
     DWORD inside_thread;
 };
-
-// Whether a live handle or set counts as leaked at that moment (see Holder).
-bool leaked(const Holder &h, const Record &r, const Moment &at);
 
 } // namespace vperiph
 

@@ -10,53 +10,20 @@
 #include <string>
 
 #include "hidden_characters.h"
+#include "utf16.h"
 
 namespace vperiph {
+
+using tools::append_utf8;
+using tools::each_code_point;
+using tools::high_surrogate;
+using tools::low_surrogate;
 
 // The code point of the UTF-8 sequence at s[i], advancing i; false for
 // anything that is not valid UTF-8 (overlong forms, surrogates, beyond
 // U+10FFFF, a cut sequence).
 bool next_utf8(const std::string &s, std::size_t &i, char32_t &cp);
 
-template <typename Out> void append_utf8(Out &out, char32_t cp)
-{
-    char b[4];
-    std::size_t n = 0;
-    if (cp < 0x80) {
-        b[n++] = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        b[n++] = static_cast<char>(0xC0 | (cp >> 6));
-        b[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        b[n++] = static_cast<char>(0xE0 | (cp >> 12));
-        b[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        b[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        b[n++] = static_cast<char>(0xF0 | (cp >> 18));
-        b[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        b[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        b[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    out.append(b, n);
-}
-
-inline bool high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-inline bool low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// Walks UTF-16 units as code points: a pair gives one, a lone surrogate is
-// handed on as itself (lone = true) for the caller to show.
-template <typename Unit, typename Visit> void each_code_point(const Unit *s, std::size_t n, Visit visit)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        const char32_t u = static_cast<char16_t>(s[i]);
-        if (high_surrogate(u) && i + 1 < n && low_surrogate(static_cast<char16_t>(s[i + 1]))) {
-            const char32_t low = static_cast<char16_t>(s[++i]);
-            visit(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00), false);
-        } else {
-            visit(u, high_surrogate(u) || low_surrogate(u));
-        }
-    }
-}
 
 // UTF-16 (a path, a string a caller gave) as UTF-8; a lone surrogate
 // becomes U+FFFD.
