@@ -1,6 +1,6 @@
 /*
- * A host that returns from main while its worker thread is inside the
- * library: the end of the process stops the worker wherever it is, perhaps
+ * A host that returns from main while its worker threads (the second
+ * argument, 1 unless given) are inside the library: the end of the process stops the worker wherever it is, perhaps
  * holding a port handle or the virtual peripheral's lock. The report must
  * still be written, whole, and must not blame the library for that handle.
  *
@@ -55,7 +55,9 @@ int main(int argc, char **argv)
     const int leaking = argc > 1 && strncmp(argv[1], "leak-", 5) == 0;
     const LONG wanted = argc > 1 && !leaking ? atol(argv[1]) : 50;
     HMODULE dll = LoadLibraryA("tarnwick.dll");
+    const int workers = argc > 2 ? atoi(argv[2]) : 1;
     HANDLE worker;
+    int i;
     if (dll == NULL)
         return 1;
     direct = RESOLVE(tarnwick_hiddirect_main_fn, "hiddirect_main");
@@ -77,9 +79,9 @@ int main(int argc, char **argv)
         multi(0x1A2F, 0x3C4D);
         return 0;
     }
-    worker = CreateThread(NULL, 0, poll, NULL, 0, NULL);
-    if (worker == NULL)
-        return 1;
+    for (i = 0; i < workers; ++i)
+        if (CreateThread(NULL, 0, poll, NULL, 0, NULL) == NULL)
+            return 1;
     /* Ends after a number of rounds, not after a time: however slow the
        machine, the worker is busy in the library when main returns. */
     while (InterlockedCompareExchange(&rounds, 0, 0) < wanted)

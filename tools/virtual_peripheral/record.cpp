@@ -80,17 +80,19 @@ template <typename Out> void put_received(Out &out, const Ring<Message, Keep::la
 
 // Asked while the process runs, every live one is still open. As it ends,
 // the library holds a port or set only inside its own calls, so one that a
-// call in progress was about is in use: the end stopped its thread there.
-// Which call that was is known when the end caught a thread inside the
-// peripheral; otherwise it is the one the process's last call was made on.
-// The ending thread itself, and a thread that ended before, were in no call.
+// call in progress was about is in use: the end stopped its thread there,
+// however many threads it stopped. Its thread's latest call was made on it
+// (the thread the end caught inside the peripheral was in that call), and
+// the ending thread called nothing after it, or the thread was idle. The
+// ending thread itself, and a thread that ended before, were in no call.
 bool leaked(const Holder &h, const Record &r, const Moment &at)
 {
     if (!at.process_ending || h.thread == at.ending_thread || h.thread_ended)
         return true;
-    if (at.inside != nullptr)
-        return h.thread != at.inside_thread;
-    return h.last_call != r.counts.calls;
+    if (at.inside != nullptr && h.thread == at.inside_thread)
+        return false;
+    return h.last_call != r.latest_call_of(h.thread) ||
+           h.last_call < r.latest_call_of(at.ending_thread);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -75,10 +76,10 @@ private:
 };
 
 // A live port handle or device set, the thread that made it, and the number
-// of the latest call made on it. As the process ends, one that the very last
-// call was made on (or that the call the end interrupted was about), by a
-// thread the end stopped, was in use by a call in progress; any other was
-// leaked.
+// of the latest call made on it. As the process ends, one that its thread's
+// latest call was made on, after the ending thread's latest (or that the call
+// the end interrupted was about), by a thread the end stopped, was in use by
+// a call in progress; any other was leaked.
 struct Holder {
     std::uintptr_t value;
     unsigned port; // port handles only
@@ -158,6 +159,33 @@ struct Record {
     Ring<Line, Keep::first> faults;                    // the first fault explains the others
     Holders handles, sets;
     HandleSpace port_handles{0x4D100001, 0x10000000}, set_handles{0x5E700001, 0x10000000};
+
+    // The latest call of each of the most recently calling threads; a thread
+    // crowded out by 64 later ones counts as having made no call.
+    struct ThreadCall {
+        DWORD thread;
+        std::uint64_t call;
+    };
+    std::array<ThreadCall, 64> recent{};
+    std::uint64_t latest_call_of(DWORD thread) const
+    {
+        for (const ThreadCall &t : recent)
+            if (t.call != 0 && t.thread == thread)
+                return t.call;
+        return 0;
+    }
+    void called(DWORD thread, std::uint64_t call)
+    {
+        ThreadCall *slot = &recent[0];
+        for (ThreadCall &t : recent) {
+            if (t.call != 0 && t.thread == thread) {
+                slot = &t;
+                break;
+            }
+            slot = t.call < slot->call ? &t : slot;
+        }
+        *slot = {thread, call};
+    }
 };
 
 // A description in use, with everything recorded since it was loaded.
@@ -254,8 +282,9 @@ public:
     template <typename F> auto call(F f)
     {
         const bool failing = d().fail_call != 0 && record().counts.calls + 1 == d().fail_call;
+        const DWORD thread = GetCurrentThreadId();
         return change([&](Record &r) {
-            ++r.counts.calls;
+            r.called(thread, ++r.counts.calls);
             return f(r, failing);
         });
     }
