@@ -313,7 +313,7 @@ TEST(Cli, EveryCommandHasHelp)
 TEST(Cli, Summary)
 {
     std::printf("figure: tarnwick-cli (%s): %u of %u table rows run as a child process\n",
-                sizeof(void *) == 8 ? "x86_64" : "i686", g_runs, g_rows);
+                host::kArch, g_runs, g_rows);
     EXPECT_GE(g_runs, 3u);
 }
 

@@ -58,7 +58,6 @@ const std::string kThreePorts = "port \"PERIPHRL A\"\nport \"Other\"\nport \"PER
 
 TEST(FaultSweep, DirectCommandOverThreePorts)
 {
-    const std::vector<std::uint8_t> all = sequence_bytes(0x90, 0x3C, 0x40);
     const std::vector<std::vector<std::uint8_t>> messages = {
         {0xFF}, {0x90, 0x3C, 0x40}, {0x80, 0x3C, 0x40}, {0x90, 0x3C, 0x40}, {0xFF}};
     load(kThreePorts);
@@ -156,7 +155,7 @@ TEST(FaultSweep, Summary)
 {
     std::printf("figure: fault sweep (%s): %u failure points tried, %u leaked or "
                 "double-released handles\n",
-                sizeof(void *) == 8 ? "x86_64" : "i686", g_failure_points, g_handle_faults);
+                kArch, g_failure_points, g_handle_faults);
     EXPECT_GT(g_failure_points, 100u);
     EXPECT_EQ(g_handle_faults, 0u);
 }

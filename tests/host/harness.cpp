@@ -180,6 +180,7 @@ std::vector<std::uint8_t> port_bytes(unsigned port)
 
 std::string calls() { return text_of(vp_calls); }
 std::string faults() { return text_of(vp_faults); }
+std::string report() { return text_of(vp_report); }
 
 vp_counters counters()
 {

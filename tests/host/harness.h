@@ -37,9 +37,12 @@ void unregister();
 std::vector<std::uint8_t> port_bytes(unsigned port);
 std::string calls();
 std::string faults();
+std::string report();
 vp_counters counters();
 // The MIDI call log reduced to "port:word" lines for every send.
 std::vector<std::string> sends();
+// The architecture named in figure lines.
+constexpr const char *kArch = sizeof(void *) == 8 ? "x86_64" : "i686";
 unsigned count_lines(const std::string &log, const std::string &prefix);
 // Everything left in a pipe's read end, until its writers are gone.
 std::string read_pipe(void *read_end);

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "harness.h"
+
+using host::kArch;
+
 namespace {
 
 const char *env_or(const char *name, const char *fallback)
@@ -23,8 +27,6 @@ const char *wine_version()
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
     return get != nullptr ? get() : "not Wine";
 }
-
-const char *const kArch = sizeof(void *) == 8 ? "x86_64" : "i686";
 
 // The presence case table runs once per counterpart, as one suite each.
 void presence_figure(const testing::TestSuite &suite)

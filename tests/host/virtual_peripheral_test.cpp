@@ -132,13 +132,12 @@ TEST(VirtualPeripheral, RecordStaysBoundedOverLongRuns)
     EXPECT_NE(f.find("fault: 6 later fault(s) not kept"), std::string::npos) << f.substr(0, 300);
     EXPECT_EQ(counters().faults, VP_KEPT_FAULTS + 6u);
 
-    char report[4096];
-    vp_report(report, sizeof report);
-    EXPECT_NE(std::string(report).find("port 0 \"A\": " + std::to_string(messages) +
+    const std::string report = host::report();
+    EXPECT_NE(report.find("port 0 \"A\": " + std::to_string(messages) +
                                        " messages, the latest 25: 90 "),
               std::string::npos)
         << report;
-    EXPECT_NE(std::string(report).find("call log: the latest 10000 of "), std::string::npos);
+    EXPECT_NE(report.find("call log: the latest 10000 of "), std::string::npos);
 
     // A fresh description takes the unknown handle for what it is.
     load("port \"A\"\n");

@@ -24,13 +24,6 @@ protected:
     void TearDown() override { load(""); }
 };
 
-std::string report()
-{
-    std::string text(vp_report(nullptr, 0), '\0');
-    vp_report(&text[0], text.size() + 1);
-    return text;
-}
-
 TEST_F(WineOwnDriver, WinmmAsksOnceThenPassesEachCallOn)
 {
     // As it started: the driver opened, the number of ports asked once, and
