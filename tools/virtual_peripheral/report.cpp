@@ -178,18 +178,16 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put(out, "\n");
     }
     const Counts &c = r.counts;
-    put(out, "  calls: ");
-    put_number(out, c.calls);
-    put(out, " (port opens ");
-    put_number(out, c.midi_opens);
-    put(out, ", closes ");
-    put_number(out, c.midi_closes);
-    put(out, ", sends ");
-    put_number(out, c.midi_sends);
-    put(out, "; set builds ");
-    put_number(out, c.set_builds);
-    put(out, ", destroys ");
-    put_number(out, c.set_destroys);
+    static const struct {
+        const char *before;
+        std::uint64_t Counts::*count;
+    } kCounts[] = {{"  calls: ", &Counts::calls},          {" (port opens ", &Counts::midi_opens},
+                   {", closes ", &Counts::midi_closes},   {", sends ", &Counts::midi_sends},
+                   {"; set builds ", &Counts::set_builds}, {", destroys ", &Counts::set_destroys}};
+    for (const auto &count : kCounts) {
+        put(out, count.before);
+        put_number(out, c.*count.count);
+    }
     put(out, ")\n");
     if (c.calls > VP_KEPT_CALLS) {
         put(out, "  call log: the latest " );
