@@ -35,18 +35,17 @@ bool use_set(const Record &r, Change &c, HDEVINFO set, const char *function)
 
 // The members of a set of the given build; a host that polls makes the
 // same list again and again, so an unchanged one is shared.
-Members members_at(const Description &d, std::uint64_t build)
+Members members_at(Loaded &l, std::uint64_t build)
 {
-    static Members last;
     auto members = std::make_shared<std::vector<std::uint32_t>>();
-    for (std::size_t i = 0; i < d.usb.size(); ++i) {
-        const UsbEntry &e = d.usb[i];
+    for (std::size_t i = 0; i < l.d.usb.size(); ++i) {
+        const UsbEntry &e = l.d.usb[i];
         if (build > e.appear && (e.vanish == 0 || build <= e.vanish))
             members->push_back(static_cast<std::uint32_t>(i));
     }
-    if (last == nullptr || *last != *members)
-        last = members;
-    return last;
+    if (l.latest_members == nullptr || *l.latest_members != *members)
+        l.latest_members = members;
+    return l.latest_members;
 }
 
 const std::vector<std::uint32_t> *members_of(Loaded &l, HDEVINFO set)
@@ -114,8 +113,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, H
                    wide_arg(Enumerator).c_str(), value_of(hwndParent),
                    static_cast<unsigned long>(Flags));
         const bool usb = Enumerator != nullptr && lstrcmpiW(Enumerator, L"USB") == 0;
-        const Members members =
-            usb ? members_at(d, now.builds + 1) : std::make_shared<std::vector<std::uint32_t>>();
+        const Members members = usb ? members_at(session.loaded(), now.builds + 1)
+                                    : std::make_shared<std::vector<std::uint32_t>>();
         const std::uintptr_t h =
             now.set_handles.next([&](std::uintptr_t v) { return now.sets.find(v) != nullptr; });
         session.loaded().members[h] = members;

@@ -29,8 +29,10 @@ struct Loaded {
     Record records[2]; // kept twice: see record.h
     std::atomic<int> published{0};
     Ring<Line, Keep::latest> log; // never read as the process ends
-    // The members of each live set, by value: read only under the lock.
+    // The members of each live set, by value, and the latest list made:
+    // read only under the lock.
     std::map<std::uintptr_t, std::shared_ptr<const std::vector<std::uint32_t>>> members;
+    std::shared_ptr<const std::vector<std::uint32_t>> latest_members;
 };
 
 // Makes the description the one in use, with a fresh record. Under the lock.

@@ -55,7 +55,9 @@ std::string printable(const std::string &bytes)
     return out;
 }
 
-std::string format(const char *fmt, ...)
+// Marked as printf-like here, where its body hands fmt on, so that a
+// compiler checking formats takes fmt as one.
+__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...)
 {
     char buffer[1024];
     va_list args;
