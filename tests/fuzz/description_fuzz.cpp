@@ -4,6 +4,7 @@
 // lines before it parse, and with it the same error comes back). Built with
 // _GLIBCXX_ASSERTIONS, so an index past a line's end aborts; run with memory
 // limits far below what a description that escaped its limits would take.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -66,7 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             property_bytes += e.property.size();
         check(property_bytes <= vperiph::kMostPropertyBytes);
         check(!d.fail_status_given || d.fail_status != 0);
-        for (const std::string &item : d.standin_only)
+        const vperiph::Named named = vperiph::name_items(d, ~0u);
+        check(named.shown.size() == std::min(named.count, vperiph::kShownItems));
+        for (const std::string &item : named.shown)
             check(item.rfind("line ", 0) == 0);
         return 0;
     }

@@ -160,6 +160,8 @@ TEST(Cli, BadInputIsRefusedBeforeAnyCall)
         // Nothing is guessed: not which of two values counts, not whether a
         // value that reads like an option is one, not an empty command.
         {"scan 1A2F 3C4D --entry B --entry C", "--entry given twice"},
+        {"--json --json count 1A2B 3C4D", "--json given twice"},
+        {"--help ports -h", "-h given twice"},
         {"ports --key --version", "--key '--version' is longer than eight characters"},
         {"\"\" count 1A2B 3C4D", "an empty command"},
         {"send \"\" 3C 40 B2", "NAME is empty"},

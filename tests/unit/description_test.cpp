@@ -106,25 +106,42 @@ TEST(Description, NamesTheBadLine)
     EXPECT_EQ(error, "line 2: a line longer than 1 MiB");
 }
 
-// A description of 100,000 stand-in-only items keeps a few to show, and
-// their count, not a line of text for each.
-TEST(Description, KeepsAFewItemsToShow)
+// What a door cannot present is named by the file's lines, in the file's
+// order, whatever kind of line holds it; a file of 100,000 such items names a
+// few and counts the rest.
+TEST(Description, NamesItemsByTheirLines)
 {
     Description d;
     std::string error;
-    ASSERT_TRUE(parse_description(std::string(30, '\n') + "usb \"A\" bytes=1 appear=2\n" +
-                                      "usb \"B\" vanish=3 repeat=1000\n",
+    ASSERT_TRUE(parse_description(std::string(30, '\n') + "usb \"A\" appear=2 bytes=0x1\n" +
+                                      "port \"P\" getid=6\nfail 9\nusb \"B\" vanish=3 repeat=1000\n" +
+                                      "port \"Q\"\nclassdevs fail\n",
                                   d, error))
         << error;
-    EXPECT_EQ(d.standin_only_count, 3u);
-    ASSERT_EQ(d.standin_only.size(), 3u);
-    EXPECT_EQ(d.standin_only[0], "line 31: bytes=1");
+    const struct {
+        unsigned items;
+        std::vector<std::string> shown;
+    } cases[] = {
+        {vperiph::kUsbOptions | vperiph::kClassdevsFail | vperiph::kFailCall,
+         {"line 31: bytes=1", "line 31: appear=2", "line 33: fail 9", "line 34: vanish=3",
+          "line 36: classdevs fail"}},
+        {vperiph::kGetId | vperiph::kFailCall, {"line 32: getid=6", "line 33: fail 9"}},
+        {vperiph::kGetId, {"line 32: getid=6"}},
+    };
+    for (const auto &c : cases) {
+        const vperiph::Named named = vperiph::name_items(d, c.items);
+        EXPECT_EQ(named.shown, c.shown) << c.items;
+        EXPECT_EQ(named.count, c.shown.size()) << c.items;
+    }
+    EXPECT_EQ(vperiph::name_items(Description{}, ~0u).count, 0u);
     std::string many;
     for (int i = 0; i < 500; ++i)
-        many += "usb \"A\" bytes=1\n";
+        many += "usb \"A\" bytes=1 property=5\n";
     ASSERT_TRUE(parse_description(many, d, error)) << error;
-    EXPECT_EQ(d.standin_only_count, 500u);
-    EXPECT_EQ(d.standin_only.size(), vperiph::kShownItems);
+    const vperiph::Named named = vperiph::name_items(d, vperiph::kUsbOptions);
+    EXPECT_EQ(named.count, 1000u);
+    ASSERT_EQ(named.shown.size(), vperiph::kShownItems);
+    EXPECT_EQ(named.shown.back(), "line 10: property=5");
 }
 
 // UTF-16 as a text editor saves it, in either byte order.
@@ -198,7 +215,7 @@ TEST(Description, NamesWriteAsTheyRead)
         ASSERT_TRUE(parse_description("port \"" + q + "\"\n", d, error)) << q << ": " << error;
         EXPECT_EQ(d.ports[0].name, name) << q;
     }
-    EXPECT_EQ(vperiph::utf8(std::u16string(1, u'\xDFB9')), "\xEF\xBF\xBD");
+    EXPECT_EQ(tools::utf8(std::u16string(1, u'\xDFB9')), "\xEF\xBF\xBD");
     // What would not show as itself is written as an escape.
     EXPECT_EQ(vperiph::quoted(u"\u202Eevil"), "\\u202Eevil");
     EXPECT_EQ(vperiph::quoted(u"\U000E0041"), "\\uDB40\\uDC41");

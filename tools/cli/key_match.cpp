@@ -7,16 +7,20 @@ namespace cli {
 
 KeyMatch match_key(const std::uint16_t name[32], const unsigned char key[8])
 {
-    // The verdict is the library's own; the position is found by its rule:
-    // signed key bytes, and the name read as zero from its terminator on.
+    // Verdict and position both come from the library's own rule: the first
+    // position whose prefix no longer agrees, asked as the name read that
+    // far against the key's bytes that far and zeros after them.
     KeyMatch m{tarnwick::name_matches_key(name, 32, key), 0, 0, 0};
-    bool ended = false;
+    unsigned char prefix[tarnwick::kPortNameKeySize] = {};
     for (std::size_t i = 0; !m.matches && i < tarnwick::kPortNameKeySize; ++i) {
-        ended = ended || name[i] == 0;
-        const int c = ended ? 0 : name[i];
-        if (c != static_cast<signed char>(key[i])) {
+        prefix[i] = key[i];
+        if (!tarnwick::name_matches_key(name, i + 1, prefix)) {
             m.position = i;
-            m.name_char = static_cast<std::uint16_t>(c);
+            // The name's character there, or 0 once the name has ended.
+            bool ended = false;
+            for (std::size_t j = 0; j <= i; ++j)
+                ended = ended || name[j] == 0;
+            m.name_char = ended ? 0 : name[i];
             m.key_byte = key[i];
             break;
         }

@@ -2,24 +2,14 @@
 
 #include "cli.h"
 #include "module_path.h"
+#include "utf16.h"
 
 namespace cli {
 
 using tools::module_path;
+using tools::utf8;
 
 namespace {
-
-std::string utf8(const std::wstring &text)
-{
-    if (text.empty())
-        return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
-    return out;
-}
 
 // The detour through void(*)() tells the compiler the type change is meant.
 template <typename F> F export_of(HMODULE module, const char *name)

@@ -210,17 +210,21 @@ bool read_options(const std::vector<Arg> &argv, Options &o, std::string &error)
         i += value_option(cli::show_arg(argv[i])) != nullptr ? 1 : 0;
     }
     bool options = true; // until "--": after it, every argument is a plain one
+    bool json = false;   // o.json is read above
     for (std::size_t i = 0; i < argv.size(); ++i) {
         const std::string a = cli::show_arg(argv[i]);
         const ValueOption *option = options ? value_option(a) : nullptr;
         if (options && a == "--") {
             options = false;
-        } else if (options && a == "--json") {
-            // read above
-        } else if (options && (a == "--help" || a == "-h")) {
-            o.help = true;
-        } else if (options && a == "--version") {
-            o.version = true;
+        } else if (options && (a == "--json" || a == "--help" || a == "-h" || a == "--version")) {
+            // Refused twice like every other option: a script that says it
+            // twice has lost track of what it says.
+            bool &given = a == "--json" ? json : a == "--version" ? o.version : o.help;
+            if (given) {
+                error = a + " given twice";
+                return false;
+            }
+            given = true;
         } else if (option != nullptr) {
             if (i + 1 >= argv.size()) {
                 error = a + " needs a value";

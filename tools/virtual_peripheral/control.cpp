@@ -1,78 +1,60 @@
-// The control interface: attach and detach, and replacing the description.
+// The control interface (vperiph.h): every vp_* function, in one place.
+// Each is a thin door onto the file that does the work: the description and
+// its record (session.h), the report's text (report.h), the registration for
+// Wine's setupapi (usb_registration.h) and the driver selection for Wine's
+// winmm (driver_selection.h).
 #define VPERIPH_BUILDING
-#include "state.h"
+#include <climits>
+#include <cstring>
 
-#include "module_path.h"
+#include "description_file.h"
+#include "driver_selection.h"
+#include "report.h"
+#include "report_file.h"
 #include "text.h"
-
-namespace vperiph {
-
-namespace {
-
-std::wstring g_folder, g_program;
-std::string g_program_path;
-
-// Everything the loader lock guards is asked here, where the loader holds
-// it anyway: later, under this DLL's own lock, asking for it could deadlock
-// with a thread ending (which holds the loader lock and waits for ours).
-bool attach(HINSTANCE instance)
-{
-    g_module = instance;
-    InitializeCriticalSection(&g_lock);
-    try {
-        const std::wstring self = tools::module_path(instance);
-        g_folder = self.substr(0, self.find_last_of(L"\\/") + 1);
-        const std::wstring program = tools::module_path(nullptr);
-        g_program_path = utf8(program);
-        g_program = program.substr(program.find_last_of(L"\\/") + 1);
-        const std::size_t dot = g_program.find_last_of(L'.');
-        if (dot != std::wstring::npos && dot > 0)
-            g_program.erase(dot);
-        if (g_program.empty())
-            g_program = L"program";
-    } catch (...) {
-        return false;
-    }
-    // A host that loads and frees tarnwick.dll again and again keeps one
-    // record and one report.
-    HMODULE pinned = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&attach), &pinned);
-    return true;
-}
-
-} // namespace
-
-const std::wstring &this_dll_folder() { return g_folder; }
-const std::wstring &program_name() { return g_program; }
-const std::string &program_path() { return g_program_path; }
-
-} // namespace vperiph
+#include "usb_registration.h"
 
 using namespace vperiph;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+namespace {
+
+// Runs a reader under the lock; a reader that cannot get its memory gets
+// nothing rather than an exception across the DLL's boundary.
+template <typename R, typename F> R read(R failure, F f)
 {
-    switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        return attach(instance);
-    case DLL_THREAD_DETACH:
-        thread_ended(GetCurrentThreadId());
-        break;
-    case DLL_PROCESS_DETACH:
-        // reserved: the process is ending. Otherwise (had pinning failed) the
-        // host let go of the library, and nothing may be left behind.
-        write_report(reserved != nullptr);
-        if (reserved == nullptr) {
-            delete g_loaded.exchange(nullptr);
-            DeleteCriticalSection(&g_lock);
-        }
-        break;
-    default:
-        break;
-    }
-    return TRUE;
+    return in_session<R>("a record reader", failure, f);
 }
+
+unsigned saturated(std::uint64_t v)
+{
+    return v > UINT_MAX ? UINT_MAX : static_cast<unsigned>(v);
+}
+
+// What a call that could not get its memory says, without asking for more.
+int out_of_memory(char *error, size_t error_size)
+{
+    static const char message[] = "not enough memory";
+    if (error != nullptr && error_size > 0)
+        lstrcpynA(error, message,
+                  static_cast<int>(error_size < sizeof message ? error_size : sizeof message));
+    return -1;
+}
+
+// A registry call's body, given the message to fill; its message is copied
+// out, and anything thrown becomes the failure for want of memory, told
+// without asking for more.
+template <typename F> int registry_call(char *error, size_t error_size, F f)
+{
+    const int r = guarded(-2, [&] {
+        std::string message;
+        const int result = f(message);
+        copy_out(message, error, error_size);
+        return result;
+    });
+    return r == -2 ? out_of_memory(error, error_size) : r;
+}
+
+} // namespace
 
 extern "C" {
 
@@ -81,7 +63,7 @@ int VPERIPH_CALL vp_load(const char *description, char *error, size_t error_size
     try {
         Description d;
         std::string message;
-        if (description == nullptr || !vperiph::parse_description(description, d, message)) {
+        if (description == nullptr || !parse_description(description, d, message)) {
             copy_out(description == nullptr ? "no description" : message, error, error_size);
             return -1;
         }
@@ -107,6 +89,128 @@ void VPERIPH_CALL vp_clear(void)
     } catch (...) {
         // The record stays as it was.
     }
+}
+
+size_t VPERIPH_CALL vp_calls(char *buffer, size_t size)
+{
+    return read<size_t>(copy_out("", buffer, size), [&](Session &session) {
+        const auto &log = session.loaded().log;
+        std::string text;
+        if (log.dropped() > 0)
+            text = format("(%llu earlier calls not kept)\n",
+                          static_cast<unsigned long long>(log.dropped()));
+        for (std::size_t i = 0; i < log.size(); ++i)
+            (text += log[i].text) += "\n";
+        return copy_out(text, buffer, size);
+    });
+}
+
+size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size)
+{
+    return read<size_t>(0, [&](const Session &session) {
+        std::vector<std::uint8_t> bytes;
+        const Record &r = session.record();
+        if (port < r.received.size())
+            for (std::size_t m = 0; m < r.received[port].size(); ++m)
+                bytes.insert(bytes.end(), r.received[port][m].bytes,
+                             r.received[port][m].bytes + r.received[port][m].size);
+        if (buffer != nullptr)
+            std::memcpy(buffer, bytes.data(), bytes.size() < size ? bytes.size() : size);
+        return bytes.size();
+    });
+}
+
+unsigned VPERIPH_CALL vp_port_messages(unsigned port, unsigned *kept)
+{
+    if (kept != nullptr)
+        *kept = 0;
+    return read<unsigned>(0, [&](const Session &session) {
+        const Record &r = session.record();
+        if (port >= r.received.size())
+            return 0u;
+        if (kept != nullptr)
+            *kept = static_cast<unsigned>(r.received[port].size());
+        return saturated(r.received[port].total());
+    });
+}
+
+size_t VPERIPH_CALL vp_faults(char *buffer, size_t size)
+{
+    return read<size_t>(copy_out("", buffer, size), [&](const Session &session) {
+        return copy_out(faults_text(session.record()), buffer, size);
+    });
+}
+
+void VPERIPH_CALL vp_get_counters(struct vp_counters *out)
+{
+    if (out == nullptr)
+        return;
+    *out = vp_counters{};
+    read<int>(0, [&](const Session &session) {
+        const Record &r = session.record();
+        const Counts &c = r.counts;
+        *out = vp_counters{saturated(c.calls),        saturated(c.midi_opens),
+                           saturated(c.midi_closes),  saturated(c.midi_sends),
+                           saturated(c.caps_queries), saturated(c.set_builds),
+                           saturated(c.set_destroys), saturated(c.enum_calls),
+                           saturated(c.property_reads),
+                           saturated(r.faults.total() + r.handles.items().size() +
+                                     r.sets.items().size())};
+        return 0;
+    });
+}
+
+size_t VPERIPH_CALL vp_report(char *buffer, size_t size)
+{
+    return read<size_t>(copy_out("", buffer, size), [&](Session &session) {
+        return copy_out(report_text(session.loaded(), session.record()), buffer, size);
+    });
+}
+
+int VPERIPH_CALL vp_register(const char *description, char *error, size_t error_size)
+{
+    return registry_call(error, error_size, [&](std::string &message) {
+        Description d;
+        if (description == nullptr) {
+            message = "no description";
+            return -1;
+        }
+        if (!parse_description(description, d, message))
+            return -1;
+        return register_description(d, message);
+    });
+}
+
+int VPERIPH_CALL vp_register_file(const wchar_t *path, char *error, size_t error_size)
+{
+    return registry_call(error, error_size, [&](std::string &message) {
+        if (path == nullptr) {
+            message = "no file";
+            return -1;
+        }
+        bool absent = false;
+        Description d;
+        if (!read_description_file(path, d, message, absent))
+            return -1;
+        return register_description(d, message);
+    });
+}
+
+int VPERIPH_CALL vp_unregister(char *error, size_t error_size)
+{
+    return registry_call(error, error_size, remove_marked);
+}
+
+int VPERIPH_CALL vp_driver_ports(void) { return winmm_ports(); }
+
+int VPERIPH_CALL vp_select_driver(char *error, size_t error_size)
+{
+    return registry_call(error, error_size, select_driver);
+}
+
+int VPERIPH_CALL vp_restore_driver(char *error, size_t error_size)
+{
+    return registry_call(error, error_size, restore_driver);
 }
 
 } // extern "C"

@@ -1,5 +1,6 @@
 #include "description.h"
 
+#include <algorithm>
 #include <set>
 
 #include "text.h"
@@ -179,12 +180,11 @@ void append_multi_sz(std::vector<std::uint8_t> &out, const std::u16string &s)
 struct Reading {
     Description &d;
     std::size_t property_bytes = 0;
-    int fail_line = 0, classdevs_line = 0;
 };
 
 class LineParser {
 public:
-    LineParser(const std::vector<Token> &tokens, Reading &r, int line)
+    LineParser(const std::vector<Token> &tokens, Reading &r, unsigned line)
         : tokens_(tokens), r_(r), d_(r.d), line_(line)
     {
     }
@@ -210,17 +210,6 @@ private:
     {
         error = message;
         return false;
-    }
-
-    std::string item(const std::string &text) const
-    {
-        return "line " + std::to_string(line_) + ": " + text;
-    }
-
-    void standin_only(const std::string &text)
-    {
-        if (d_.standin_only_count++ < kShownItems)
-            d_.standin_only.push_back(item(text));
     }
 
     // key=value at token i; a key given twice on one line is refused, as
@@ -262,6 +251,7 @@ private:
             return fail(error, "more than " + std::to_string(kMostPorts) + " ports");
         Port p;
         p.name = tokens_[1].text;
+        p.line = line_;
         if (p.name.size() > 32)
             return fail(error, "port name longer than 32 characters");
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
@@ -277,8 +267,6 @@ private:
             if (target != nullptr) {
                 if (!number_option(key, value, *target, error))
                     return false;
-                if (target == &p.getid && p.getid != 0)
-                    d_.winmm_standin_only.push_back(item(key + "=" + printable(value)));
             } else if (key == "tail") {
                 if (value == "garbage")
                     p.tail = NameTail::garbage;
@@ -301,6 +289,7 @@ private:
     bool usb(bool hex, std::string &error)
     {
         UsbEntry e;
+        e.line = line_;
         std::uint32_t repeat = 1, bytes = 0;
         bool bytes_given = false, data_given = false;
         for (std::size_t i = 1; i < tokens_.size(); ++i) {
@@ -313,19 +302,21 @@ private:
                                                     : number_option(key, value, v, error);
                 if (!read)
                     return false;
-                if (key != "repeat")
-                    standin_only(key + "=" + printable(value));
                 if (key == "bytes") {
                     bytes = v;
                     bytes_given = true;
+                    e.given |= kBytes;
                 } else if (key == "property") {
                     e.property_error = v;
+                    e.given |= kProperty;
                 } else if (key == "repeat") {
                     repeat = v;
                 } else if (key == "appear") {
                     e.appear = v;
+                    e.given |= kAppear;
                 } else if (key == "vanish") {
                     e.vanish = v;
+                    e.given |= kVanish;
                 } else {
                     return fail(error, "unknown usb option '" + printable(key) + "'");
                 }
@@ -370,7 +361,7 @@ private:
     }
 
     // Once per description: a second line would silently win.
-    bool once(int &first_line, const char *what, std::string &error)
+    bool once(unsigned &first_line, const char *what, std::string &error)
     {
         if (first_line != 0)
             return fail(error, std::string(what) + " given twice (first on line " +
@@ -383,10 +374,9 @@ private:
     {
         if (tokens_.size() < 2 || narrow(tokens_[1].text) != "fail")
             return fail(error, "classdevs takes 'fail [error=N]'");
-        if (!once(r_.classdevs_line, "classdevs fail", error))
+        if (!once(d_.classdevs_line, "classdevs fail", error))
             return false;
         d_.classdevs_error = 13; // ERROR_INVALID_DATA
-        standin_only("classdevs fail");
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!option(i, key, value, "classdevs", error))
@@ -404,11 +394,9 @@ private:
         std::uint32_t n = 0;
         if (tokens_.size() < 2 || !parse_number(narrow(tokens_[1].text), n) || n == 0)
             return fail(error, "fail takes a call number from 1");
-        if (!once(r_.fail_line, "fail N", error))
+        if (!once(d_.fail_line, "fail N", error))
             return false;
         d_.fail_call = n;
-        standin_only("fail " + std::to_string(n));
-        d_.winmm_standin_only.push_back(item("fail " + std::to_string(n)));
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!option(i, key, value, "fail", error))
@@ -427,7 +415,7 @@ private:
     const std::vector<Token> &tokens_;
     Reading &r_;
     Description &d_;
-    int line_;
+    unsigned line_;
     std::set<std::string> seen_;
 };
 
@@ -439,29 +427,27 @@ int line_of(const std::string &text, std::size_t end)
     return line;
 }
 
-// UTF-16 of either byte order to UTF-8; the line of a fault is counted in
-// characters of the text.
+// UTF-16 of either byte order (after its mark) to UTF-8; the line of a
+// fault is counted in characters of the text.
 bool from_utf16(const std::string &bytes, bool little_endian, std::string &out, std::string &error)
 {
     const auto unit = [&](std::size_t i) {
-        const unsigned a = static_cast<unsigned char>(bytes[i]);
-        const unsigned b = static_cast<unsigned char>(bytes[i + 1]);
+        const unsigned a = static_cast<unsigned char>(bytes[2 + 2 * i]);
+        const unsigned b = static_cast<unsigned char>(bytes[3 + 2 * i]);
         return static_cast<char32_t>(little_endian ? a | (b << 8) : (a << 8) | b);
     };
-    const std::size_t whole = bytes.size() - bytes.size() % 2;
-    for (std::size_t i = 2; i < whole; i += 2) {
-        char32_t cp = unit(i);
-        if (high_surrogate(cp) && i + 3 < whole && low_surrogate(unit(i + 2))) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-            i += 2;
-        } else if (high_surrogate(cp) || low_surrogate(cp)) {
-            error = "line " + std::to_string(line_of(out, out.size())) +
-                    ": a lone UTF-16 surrogate, which no text holds";
-            return false;
-        }
-        append_utf8(out, cp);
+    bool lone = false;
+    tools::each_code_point_at((bytes.size() - 2) / 2, unit, [&](char32_t cp, bool is_lone) {
+        lone = lone || is_lone;
+        if (!lone)
+            append_utf8(out, cp);
+    });
+    if (lone) {
+        error = "line " + std::to_string(line_of(out, out.size())) +
+                ": a lone UTF-16 surrogate, which no text holds";
+        return false;
     }
-    if (whole != bytes.size()) {
+    if (bytes.size() % 2 != 0) {
         error = "line " + std::to_string(line_of(out, out.size())) +
                 ": UTF-16 text that ends in half a character";
         return false;
@@ -491,7 +477,7 @@ bool parse_description_text(const std::string &text, Description &out, std::stri
 {
     out = Description{};
     Reading reading{out};
-    int number = 1;
+    unsigned number = 1;
     for (std::size_t start = 0; start < text.size(); ++number) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
@@ -518,6 +504,60 @@ bool parse_description(const std::string &bytes, Description &out, std::string &
         return false;
     }
     return parse_description_text(text, out, error);
+}
+
+Named name_items(const Description &d, unsigned items)
+{
+    Named named;
+    const auto add = [&](unsigned line, const std::string &text) {
+        if (named.count++ < kShownItems)
+            named.shown.push_back("line " + std::to_string(line) + ": " + text);
+    };
+    static const struct {
+        std::uint8_t bit;
+        const char *key;
+        std::uint32_t (*value)(const UsbEntry &);
+    } kOptions[] = {
+        {kBytes, "bytes=", [](const UsbEntry &e) { return static_cast<std::uint32_t>(e.property.size()); }},
+        {kProperty, "property=", [](const UsbEntry &e) { return e.property_error; }},
+        {kAppear, "appear=", [](const UsbEntry &e) { return std::uint32_t{e.appear}; }},
+        {kVanish, "vanish=", [](const UsbEntry &e) { return std::uint32_t{e.vanish}; }},
+    };
+    // The items stand on lines of their own: walk the ports, the entries and
+    // the two single lines together, in the file's order.
+    std::size_t p = 0, u = 0;
+    unsigned classdevs = (items & kClassdevsFail) != 0 ? d.classdevs_line : 0;
+    unsigned fail = (items & kFailCall) != 0 ? d.fail_line : 0;
+    for (;;) {
+        while (p < d.ports.size() && ((items & kGetId) == 0 || d.ports[p].getid == 0))
+            ++p;
+        // The copies repeat= makes are one item each of their line.
+        while (u < d.usb.size() &&
+               ((items & kUsbOptions) == 0 || d.usb[u].given == 0 ||
+                (u > 0 && d.usb[u - 1].line == d.usb[u].line)))
+            ++u;
+        const unsigned none = ~0u;
+        const unsigned port_line = p < d.ports.size() ? d.ports[p].line : none;
+        const unsigned usb_line = u < d.usb.size() ? d.usb[u].line : none;
+        const unsigned next = std::min({port_line, usb_line, classdevs ? classdevs : none,
+                                        fail ? fail : none});
+        if (next == none)
+            return named;
+        if (next == port_line) {
+            add(next, "getid=" + std::to_string(d.ports[p++].getid));
+        } else if (next == usb_line) {
+            const UsbEntry &e = d.usb[u++];
+            for (const auto &option : kOptions)
+                if ((e.given & option.bit) != 0)
+                    add(next, option.key + std::to_string(option.value(e)));
+        } else if (next == classdevs) {
+            add(next, "classdevs fail");
+            classdevs = 0;
+        } else {
+            add(next, "fail " + std::to_string(d.fail_call));
+            fail = 0;
+        }
+    }
 }
 
 } // namespace vperiph

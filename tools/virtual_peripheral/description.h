@@ -20,40 +20,60 @@ constexpr std::uint32_t kLargestProperty = 65536;    // bytes= of one entry
 // record as the caller's buffer had it.
 enum class NameTail { garbage, zero, keep, unterminated };
 
+// The parser records what the file says, with the line each item stands on;
+// each door (the stand-ins, the driver Wine's winmm loads, the registration
+// for Wine's setupapi) decides from that what it cannot present.
 struct Port {
     std::u16string name;            // at most 32 UTF-16 units
     std::uint32_t open = 0, getid = 0, caps = 0, send = 0, close = 0; // statuses to return
     NameTail tail = NameTail::garbage;
+    unsigned line = 0;
 };
+
+// The options of a usb line that shape what the stand-in setupapi delivers
+// (as bits of UsbEntry::given).
+enum UsbOption : std::uint8_t { kBytes = 1, kProperty = 2, kAppear = 4, kVanish = 8 };
 
 struct UsbEntry {
     std::vector<std::uint8_t> property; // hardware-ID data exactly as delivered
     std::uint32_t property_error = 0;   // nonzero: reading the property fails with it
     unsigned appear = 0;                // present only in sets built after this many builds
     unsigned vanish = 0;                // present only in the first this many builds (0: always)
+    unsigned line = 0;                  // the copies repeat= makes share it
+    std::uint8_t given = 0;             // the UsbOption bits its line gave
 };
 
 struct Description {
     std::vector<Port> ports;
     std::vector<UsbEntry> usb;        // repeat= already expanded
     std::uint32_t classdevs_error = 0; // nonzero: every set build fails with it
+    unsigned classdevs_line = 0;
     unsigned fail_call = 0;            // 1-based platform call that fails (0: none)
     std::uint32_t fail_status = 0;     // 0: that function's usual failure
     bool fail_status_given = false;
-    // Items only the stand-in DLLs can present ("line 3: bytes=41"): the
-    // first kShownItems of them, and how many there are. A registry
-    // registration refuses a description that has any.
-    std::vector<std::string> standin_only;
-    std::size_t standin_only_count = 0;
-    // Items only the stand-in winmm can present (midiOutGetID never reaches a
-    // MIDI driver; "fail N" counts WinMM calls): the driver refuses them.
-    // At most one a port and one more.
-    std::vector<std::string> winmm_standin_only;
+    unsigned fail_line = 0;
 };
 
-// How many items of a kind a description keeps to show; a file of 100,000
-// lines has no use for all of them in a message.
+// What a door may be unable to present, as bits.
+enum ItemKind : unsigned {
+    kGetId = 1,          // port getid=S, nonzero (midiOutGetID reaches no driver)
+    kUsbOptions = 2,     // usb bytes=, property=, appear=, vanish=
+    kClassdevsFail = 4,  // classdevs fail
+    kFailCall = 8,       // fail N (it counts the stand-ins' calls)
+};
+
+// How many items a message names; a file of 100,000 lines has no use for
+// all of them in one.
 constexpr std::size_t kShownItems = 20;
+
+struct Named {
+    std::vector<std::string> shown; // "line 3: bytes=41", in the file's order
+    std::size_t count = 0;          // all of them, shown or not
+};
+
+// The items of the kinds `items` (ItemKind bits) a description holds: the first
+// kShownItems as the file's lines name them, and how many there are.
+Named name_items(const Description &d, unsigned items);
 
 // A description file's bytes as UTF-8: a UTF-8 byte order mark is skipped,
 // UTF-16 (either byte order, with its mark) is converted. False with a

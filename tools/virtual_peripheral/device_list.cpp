@@ -1,14 +1,13 @@
 // The stand-in SetupAPI device-list functions, with their real signatures:
 // the USB entries of the description, every call logged, every set checked.
 #define _SETUPAPI_
-#define VPERIPH_BUILDING
 #include <windows.h>
 #include <setupapi.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "state.h"
+#include "session.h"
 #include "text.h"
 
 namespace vperiph {
@@ -17,32 +16,36 @@ namespace {
 
 using Members = std::shared_ptr<const std::vector<std::uint32_t>>;
 
-// The live set `set`, counted as used by this call, or null with the fault
-// recorded.
-const Holder *live_set(Record &r, HDEVINFO set, const char *function)
+// A call's use of a set, as `c` records it: whether `set` is live, the
+// fault in `c` when it is not.
+bool use_set(const Record &r, Change &c, HDEVINFO set, const char *function)
 {
     const auto value = reinterpret_cast<std::uintptr_t>(set);
-    const Holder *held = r.sets.used(value, r.counts.calls);
-    if (held == nullptr)
-        add_fault(r, "%s on %s set 0x%llx", function,
-                  r.set_handles.was_issued(value) ? "destroyed" : "unknown", value_of(set));
-    return held;
+    c.set = true;
+    if (r.sets.find(value) != nullptr) {
+        c.holding = Change::Holding::use;
+        c.value = value;
+        return true;
+    }
+    c.faulted = true;
+    c.fault = make_line("%s on %s set 0x%llx", function,
+                        r.set_handles.was_issued(value) ? "destroyed" : "unknown", value_of(set));
+    return false;
 }
 
 // The members of a set of the given build; a host that polls makes the
 // same list again and again, so an unchanged one is shared.
-Members members_at(const Description &d, std::uint64_t build)
+Members members_at(Loaded &l, std::uint64_t build)
 {
-    static Members last;
     auto members = std::make_shared<std::vector<std::uint32_t>>();
-    for (std::size_t i = 0; i < d.usb.size(); ++i) {
-        const UsbEntry &e = d.usb[i];
+    for (std::size_t i = 0; i < l.d.usb.size(); ++i) {
+        const UsbEntry &e = l.d.usb[i];
         if (build > e.appear && (e.vanish == 0 || build <= e.vanish))
             members->push_back(static_cast<std::uint32_t>(i));
     }
-    if (last == nullptr || *last != *members)
-        last = members;
-    return last;
+    if (l.latest_members == nullptr || *l.latest_members != *members)
+        l.latest_members = members;
+    return l.latest_members;
 }
 
 const std::vector<std::uint32_t> *members_of(Loaded &l, HDEVINFO set)
@@ -110,31 +113,30 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *ClassGuid, PCWSTR Enumerator, H
                    wide_arg(Enumerator).c_str(), value_of(hwndParent),
                    static_cast<unsigned long>(Flags));
         const bool usb = Enumerator != nullptr && lstrcmpiW(Enumerator, L"USB") == 0;
-        const Members members =
-            usb ? members_at(d, now.builds + 1) : std::make_shared<std::vector<std::uint32_t>>();
+        const Members members = usb ? members_at(session.loaded(), now.builds + 1)
+                                    : std::make_shared<std::vector<std::uint32_t>>();
         const std::uintptr_t h =
             now.set_handles.next([&](std::uintptr_t v) { return now.sets.find(v) != nullptr; });
         session.loaded().members[h] = members;
-        const DWORD thread = GetCurrentThreadId();
-        const DWORD error = session.call([&](Record &rec, bool failing) {
-            ++rec.counts.set_builds;
-            DWORD e = failing                   ? session.injected_status(ERROR_NOT_ENOUGH_MEMORY)
+        Change c = call_change();
+        c.kind = &Counts::set_builds;
+        DWORD error = session.failing()        ? session.injected_status(ERROR_NOT_ENOUGH_MEMORY)
                       : d.classdevs_error != 0 ? d.classdevs_error
                       : ClassGuid == nullptr && !(Flags & DIGCF_ALLCLASSES)
                           ? DWORD(ERROR_INVALID_PARAMETER)
                           : DWORD(0);
-            if (e == 0 && rec.sets.full()) {
-                add_fault(rec, "SetupDiGetClassDevsW with %u sets live already",
-                          static_cast<unsigned>(kMostOpenSets));
-                e = ERROR_NOT_ENOUGH_MEMORY;
-            }
-            if (e == 0) {
-                ++rec.builds;
-                rec.set_handles.take(h);
-                rec.sets.add(Holder{h, 0, thread, false, rec.counts.calls});
-            }
-            return e;
-        });
+        if (error == 0 && now.sets.full()) {
+            c.faulted = true;
+            c.fault = make_line("SetupDiGetClassDevsW with %u sets live already",
+                                static_cast<unsigned>(kMostOpenSets));
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        if (error == 0) {
+            c.holding = Change::Holding::open;
+            c.set = true;
+            c.value = h;
+        }
+        session.change(c);
         if (error != 0)
             session.loaded().members.erase(h);
         const HDEVINFO result = error == 0 ? reinterpret_cast<HDEVINFO>(h) : INVALID_HANDLE_VALUE;
@@ -150,16 +152,17 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return in_session<BOOL>("SetupDiEnumDeviceInfo", FALSE, [&](Session &session) {
         const std::vector<std::uint32_t> *members = members_of(session.loaded(), DeviceInfoSet);
-        const DWORD error = session.call([&](Record &rec, bool failing) {
-            ++rec.counts.enum_calls;
-            const Holder *set = live_set(rec, DeviceInfoSet, "SetupDiEnumDeviceInfo");
-            return failing                      ? session.injected_status(ERROR_INVALID_DATA)
-                   : set == nullptr || members == nullptr ? DWORD(ERROR_INVALID_HANDLE)
-                   : DeviceInfoData == nullptr ? DWORD(ERROR_INVALID_PARAMETER)
-                   : DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ? DWORD(ERROR_INVALID_USER_BUFFER)
-                   : MemberIndex >= members->size() ? DWORD(ERROR_NO_MORE_ITEMS)
-                                                    : DWORD(0);
-        });
+        Change c = call_change();
+        c.kind = &Counts::enum_calls;
+        const bool live = use_set(session.record(), c, DeviceInfoSet, "SetupDiEnumDeviceInfo");
+        const DWORD error = session.failing() ? session.injected_status(ERROR_INVALID_DATA)
+                            : !live || members == nullptr ? DWORD(ERROR_INVALID_HANDLE)
+                            : DeviceInfoData == nullptr   ? DWORD(ERROR_INVALID_PARAMETER)
+                            : DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)
+                                ? DWORD(ERROR_INVALID_USER_BUFFER)
+                            : MemberIndex >= members->size() ? DWORD(ERROR_NO_MORE_ITEMS)
+                                                             : DWORD(0);
+        session.change(c);
         if (error == 0) {
             std::memset(&DeviceInfoData->ClassGuid, 0, sizeof DeviceInfoData->ClassGuid);
             DeviceInfoData->DevInst = (*members)[MemberIndex] + 1;
@@ -184,21 +187,25 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
         const Description &d = session.d();
         const std::vector<std::uint32_t> *members = members_of(session.loaded(), DeviceInfoSet);
         const UsbEntry *entry = nullptr;
-        DWORD error = session.call([&](Record &rec, bool failing) -> DWORD {
-            ++rec.counts.property_reads;
-            const Holder *set = live_set(rec, DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyW");
-            if (failing)
-                return session.injected_status(ERROR_INVALID_DATA);
-            if (set == nullptr || members == nullptr)
-                return DWORD(ERROR_INVALID_HANDLE);
-            if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ||
-                DeviceInfoData->Reserved >= members->size())
-                return DWORD(ERROR_INVALID_PARAMETER);
-            if (Property != SPDRP_HARDWAREID)
-                return DWORD(ERROR_INVALID_DATA);
+        Change c = call_change();
+        c.kind = &Counts::property_reads;
+        const bool live =
+            use_set(session.record(), c, DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyW");
+        DWORD error = 0;
+        if (session.failing()) {
+            error = session.injected_status(ERROR_INVALID_DATA);
+        } else if (!live || members == nullptr) {
+            error = ERROR_INVALID_HANDLE;
+        } else if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ||
+                   DeviceInfoData->Reserved >= members->size()) {
+            error = ERROR_INVALID_PARAMETER;
+        } else if (Property != SPDRP_HARDWAREID) {
+            error = ERROR_INVALID_DATA;
+        } else {
             entry = &d.usb[(*members)[DeviceInfoData->Reserved]];
-            return entry->property_error;
-        });
+            error = entry->property_error;
+        }
+        session.change(c);
         DWORD length = 0;
         if (error == 0 && entry != nullptr) {
             length = static_cast<DWORD>(entry->property.size());
@@ -229,23 +236,26 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return in_session<BOOL>("SetupDiDestroyDeviceInfoList", FALSE, [&](Session &session) {
         const auto value = reinterpret_cast<std::uintptr_t>(DeviceInfoSet);
-        const DWORD error = session.call([&](Record &rec, bool failing) {
-            DWORD e = 0;
-            if (rec.sets.find(value) != nullptr) {
-                // As with a port close, an injected failure still releases the set.
-                rec.sets.remove(value);
-                ++rec.counts.set_destroys;
-            } else {
-                add_fault(rec, rec.set_handles.was_issued(value)
-                                   ? "set 0x%llx destroyed twice"
-                                   : "SetupDiDestroyDeviceInfoList of unknown set 0x%llx",
-                          value_of(DeviceInfoSet));
-                e = ERROR_INVALID_HANDLE;
-            }
-            if (failing && e == 0)
-                e = session.injected_status(ERROR_INVALID_HANDLE);
-            return e;
-        });
+        const Record &now = session.record();
+        Change c = call_change();
+        DWORD error = 0;
+        if (now.sets.find(value) != nullptr) {
+            // As with a port close, an injected failure still releases the set.
+            c.kind = &Counts::set_destroys;
+            c.holding = Change::Holding::close;
+            c.set = true;
+            c.value = value;
+        } else {
+            c.faulted = true;
+            c.fault = make_line(now.set_handles.was_issued(value)
+                                    ? "set 0x%llx destroyed twice"
+                                    : "SetupDiDestroyDeviceInfoList of unknown set 0x%llx",
+                                value_of(DeviceInfoSet));
+            error = ERROR_INVALID_HANDLE;
+        }
+        if (session.failing() && error == 0)
+            error = session.injected_status(ERROR_INVALID_HANDLE);
+        session.change(c);
         if (session.record().sets.find(value) == nullptr)
             session.loaded().members.erase(value);
         session.log("SetupDiDestroyDeviceInfoList(set=0x%llx) -> %s", value_of(DeviceInfoSet),

@@ -8,39 +8,25 @@
 // global device id, which is our port index: ours is the only MIDI output
 // driver (Wine's MIDI mapper is the mapper, id -1). midiOutGetID never reaches
 // a driver.
-#define VPERIPH_BUILDING
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
 
-#include <atomic>
 #include <cstdio>
 
+#include "midi_driver.h"
 #include "port_calls.h"
+#include "text.h"
 
 namespace vperiph {
 
 namespace {
 
-// What winmm was told when it asked for the number of ports: it never asks
-// again in this process. -1: not asked yet. Kept apart from the record,
-// which a new description replaces.
-std::atomic<int> g_presented{-1};
-
-// A description with items only the stand-in winmm can present is refused
-// whole, as a broken one is: the report says why.
-void refuse_standin_only(Session &session)
+// A description with items only the stand-in winmm can present is used like
+// a broken one, from the driver's first message on: the report says why.
+void refuse(Session &session)
 {
-    const Description &d = session.d();
-    if (d.winmm_standin_only.empty())
-        return;
-    std::string problem = "only the stand-in winmm can present";
-    for (std::size_t i = 0; i < d.winmm_standin_only.size() && i < kShownItems; ++i)
-        problem += (i == 0 ? " " : ", ") + d.winmm_standin_only[i];
-    if (d.winmm_standin_only.size() > kShownItems)
-        problem += format(" and %zu more", d.winmm_standin_only.size() - kShownItems);
-    problem += " (through Wine's winmm no port identifier is asked of a driver, and it counts "
-               "no WinMM calls)";
+    const std::string problem = session.loaded().driver_refusal;
     // As a broken description is said on standard error too, for a console host.
     std::fprintf(stderr, "virtual peripheral: %s: %s\n", session.loaded().source.c_str(),
                  problem.c_str());
@@ -73,10 +59,8 @@ const char *init_message_name(UINT message)
 
 DWORD port_count(Session &session)
 {
-    int expected = -1;
-    g_presented.compare_exchange_strong(expected, static_cast<int>(session.d().ports.size()));
-    const int presented = g_presented.load();
-    session.call([](Record &, bool) { return 0; });
+    const int presented = tell_winmm_ports(static_cast<int>(session.d().ports.size()));
+    session.change(call_change());
     session.log("MODM_GETNUMDEVS() -> %d", presented);
     return static_cast<DWORD>(presented);
 }
@@ -84,10 +68,11 @@ DWORD port_count(Session &session)
 DWORD driver_message(Session &session, UINT port, UINT message, DWORD_PTR user, DWORD_PTR param1,
                      DWORD_PTR param2)
 {
-    refuse_standin_only(session);
+    if (!session.loaded().driver_refusal.empty())
+        refuse(session);
     // Driver calls are never made to fail: "fail N" is refused above.
     if (const char *name = init_message_name(message)) {
-        session.call([](Record &, bool) { return 0; });
+        session.change(call_change());
         session.log("%s -> 0", name);
         return MMSYSERR_NOERROR;
     }
@@ -118,7 +103,7 @@ DWORD driver_message(Session &session, UINT port, UINT message, DWORD_PTR user, 
     case MODM_CLOSE:
         return close_port(session, {"MODM_CLOSE", MMSYSERR_NOERROR}, user);
     default:
-        session.call([](Record &, bool) { return 0; });
+        session.change(call_change());
         session.log("modMessage(port=%u, message=%u) -> %u", port, message,
                     static_cast<unsigned>(MMSYSERR_NOTSUPPORTED));
         return MMSYSERR_NOTSUPPORTED;
@@ -126,6 +111,20 @@ DWORD driver_message(Session &session, UINT port, UINT message, DWORD_PTR user, 
 }
 
 } // namespace
+
+std::string driver_cannot_present(const Description &d)
+{
+    const Named items = name_items(d, kGetId | kFailCall);
+    if (items.count == 0)
+        return {};
+    std::string problem = "only the stand-in winmm can present";
+    for (std::size_t i = 0; i < items.shown.size(); ++i)
+        problem += (i == 0 ? " " : ", ") + items.shown[i];
+    if (items.count > items.shown.size())
+        problem += format(" and %zu more", items.count - items.shown.size());
+    return problem + " (through Wine's winmm no port identifier is asked of a driver, and it "
+                     "counts no WinMM calls)";
+}
 
 } // namespace vperiph
 
@@ -169,7 +168,7 @@ LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param
                           ? DRVCNF_OK
                           : 0;
     in_session<int>("DriverProc", 0, [&](Session &session) {
-        session.call([](Record &, bool) { return 0; });
+        session.change(call_change());
         if (name != nullptr)
             session.log("DriverProc(%s) -> %ld", name, static_cast<long>(r));
         else
@@ -197,7 +196,5 @@ DWORD WINAPI midMessage(UINT port, UINT message, DWORD_PTR user, DWORD_PTR param
     return init_message_name(message) != nullptr ? DWORD(MMSYSERR_NOERROR)
                                                  : DWORD(MMSYSERR_NOTSUPPORTED);
 }
-
-int VPERIPH_CALL vp_driver_ports(void) { return g_presented.load(); }
 
 } // extern "C"

@@ -2,7 +2,6 @@
 // ports of the description, every call logged, every byte sent kept. The
 // port calls themselves are shared with the driver (port_calls.cpp).
 #define _WINMM_
-#define VPERIPH_BUILDING
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -28,9 +27,8 @@ extern "C" {
 UINT WINAPI midiOutGetNumDevs(void)
 {
     return in_session<UINT>("midiOutGetNumDevs", 0, [](Session &session) {
-        const UINT n = session.call([&](Record &, bool failing) {
-            return failing ? 0u : static_cast<UINT>(session.d().ports.size());
-        });
+        const UINT n = session.failing() ? 0u : static_cast<UINT>(session.d().ports.size());
+        session.change(call_change());
         session.log("midiOutGetNumDevs() -> %u", n);
         return n;
     });
@@ -39,7 +37,7 @@ UINT WINAPI midiOutGetNumDevs(void)
 UINT WINAPI midiInGetNumDevs(void)
 {
     return in_session<UINT>("midiInGetNumDevs", 0, [](Session &session) {
-        session.call([](Record &, bool) { return 0; });
+        session.change(call_change());
         session.log("midiInGetNumDevs() -> 0");
         return 0u;
     });
@@ -63,16 +61,15 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 MMRESULT WINAPI midiOutGetID(HMIDIOUT hmo, LPUINT puDeviceID)
 {
     return standin("midiOutGetID", [&](Session &session) {
-        int port = -1;
-        const MMRESULT r = session.call([&](Record &rec, bool failing) {
-            const Holder *held =
-                open_handle(rec, reinterpret_cast<std::uintptr_t>(hmo), "midiOutGetID");
-            port = held != nullptr ? static_cast<int>(held->port) : -1;
-            return failing                ? session.injected_status(MMSYSERR_NODRIVER)
-                   : held == nullptr       ? MMRESULT(MMSYSERR_INVALHANDLE)
-                   : puDeviceID == nullptr ? MMRESULT(MMSYSERR_INVALPARAM)
-                                           : session.d().ports[held->port].getid;
-        });
+        Change c = call_change();
+        const Holder *held = use_handle(session.record(), c,
+                                        reinterpret_cast<std::uintptr_t>(hmo), "midiOutGetID");
+        const int port = held != nullptr ? static_cast<int>(held->port) : -1;
+        const MMRESULT r = session.failing()     ? session.injected_status(MMSYSERR_NODRIVER)
+                           : held == nullptr       ? MMRESULT(MMSYSERR_INVALHANDLE)
+                           : puDeviceID == nullptr ? MMRESULT(MMSYSERR_INVALPARAM)
+                                                   : session.d().ports[held->port].getid;
+        session.change(c);
         char id[24] = "";
         if (r == MMSYSERR_NOERROR && port >= 0) {
             *puDeviceID = static_cast<UINT>(port);

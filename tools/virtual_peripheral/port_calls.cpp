@@ -1,4 +1,3 @@
-#define VPERIPH_BUILDING
 #include "port_calls.h"
 
 #include <climits>
@@ -72,13 +71,18 @@ MMRESULT injected(const Session &session, Caller caller, bool failing)
 
 } // namespace
 
-const Holder *open_handle(Record &r, std::uintptr_t handle, const char *label)
+const Holder *use_handle(const Record &r, Change &c, std::uintptr_t handle, const char *label)
 {
-    const Holder *held = r.handles.used(handle, r.counts.calls);
-    if (held == nullptr)
-        add_fault(r, "%s on %s handle 0x%llx", label,
-                  r.port_handles.was_issued(handle) ? "closed" : "unknown",
-                  static_cast<unsigned long long>(handle));
+    const Holder *held = r.handles.find(handle);
+    if (held != nullptr) {
+        c.holding = Change::Holding::use;
+        c.value = handle;
+    } else {
+        c.faulted = true;
+        c.fault = make_line("%s on %s handle 0x%llx", label,
+                            r.port_handles.was_issued(handle) ? "closed" : "unknown",
+                            static_cast<unsigned long long>(handle));
+    }
     return held;
 }
 
@@ -86,31 +90,30 @@ MMRESULT open_port(Session &session, Caller caller, unsigned port, std::uintptr_
                    std::uint64_t callback, std::uint64_t instance, unsigned long flags)
 {
     const Description &d = session.d();
-    const DWORD thread = GetCurrentThreadId();
-    std::uintptr_t h = 0;
-    const MMRESULT r = session.call([&](Record &rec, bool failing) {
-        MMRESULT result = injected(session, caller, failing);
-        if (result == MMSYSERR_NOERROR)
-            result = port >= d.ports.size() ? MMRESULT(MMSYSERR_BADDEVICEID)
-                     : handle == nullptr    ? MMRESULT(MMSYSERR_INVALPARAM)
-                                            : d.ports[port].open;
-        if (result == MMSYSERR_NOERROR && rec.handles.full()) {
-            add_fault(rec, "%s with %u port handles open already", caller.label,
-                      static_cast<unsigned>(kMostOpenPorts));
-            result = MMSYSERR_NOMEM;
-        }
-        if (result == MMSYSERR_NOERROR) {
-            h = rec.port_handles.next([&](std::uintptr_t v) { return rec.handles.find(v) != nullptr; });
-            rec.port_handles.take(h);
-            rec.handles.add(Holder{h, port, thread, false, rec.counts.calls});
-            ++rec.counts.midi_opens;
-        }
-        return result;
-    });
+    const Record &now = session.record();
+    Change c = call_change();
+    MMRESULT r = injected(session, caller, session.failing());
+    if (r == MMSYSERR_NOERROR)
+        r = port >= d.ports.size() ? MMRESULT(MMSYSERR_BADDEVICEID)
+            : handle == nullptr    ? MMRESULT(MMSYSERR_INVALPARAM)
+                                   : d.ports[port].open;
+    if (r == MMSYSERR_NOERROR && now.handles.full()) {
+        c.faulted = true;
+        c.fault = make_line("%s with %u port handles open already", caller.label,
+                            static_cast<unsigned>(kMostOpenPorts));
+        r = MMSYSERR_NOMEM;
+    }
+    if (r == MMSYSERR_NOERROR) {
+        c.kind = &Counts::midi_opens;
+        c.holding = Change::Holding::open;
+        c.value = now.port_handles.next([&](std::uintptr_t v) { return now.handles.find(v) != nullptr; });
+        c.port = port;
+    }
+    session.change(c);
     char opened[32] = "";
     if (r == MMSYSERR_NOERROR) {
-        *handle = h;
-        std::snprintf(opened, sizeof opened, " handle=0x%llx", static_cast<unsigned long long>(h));
+        *handle = c.value;
+        std::snprintf(opened, sizeof opened, " handle=0x%llx", static_cast<unsigned long long>(c.value));
     }
     session.log("%s(port=%u, callback=0x%llx, instance=0x%llx, flags=0x%lx) -> %u%s", caller.label,
                 port, static_cast<unsigned long long>(callback),
@@ -122,31 +125,33 @@ MMRESULT query_caps(Session &session, Caller caller, std::uintptr_t id, MIDIOUTC
                     UINT size, bool unheld_is_fault)
 {
     const Description &d = session.d();
-    const DWORD thread = GetCurrentThreadId();
+    const Record &now = session.record();
+    Change c = call_change();
+    c.kind = &Counts::caps_queries;
     // An id beyond 32 bits is no port index (only a 64-bit caller can pass one).
     unsigned port = id <= UINT_MAX ? static_cast<unsigned>(id) : UINT_MAX;
-    bool held = false;
-    const MMRESULT r = session.call([&](Record &rec, bool failing) {
-        ++rec.counts.caps_queries;
-        // Asked by handle, or (as the library asks) by the id of a port the
-        // caller holds open.
-        const Holder *by = rec.handles.find(id);
-        if (by != nullptr)
-            port = by->port;
-        else
-            by = rec.handles.of_port(id, thread);
-        held = by != nullptr;
-        if (held)
-            rec.handles.used(by->value, rec.counts.calls);
-        else if (unheld_is_fault)
-            add_fault(rec, "%s for id %llu, which no open handle has", caller.label,
-                      static_cast<unsigned long long>(id));
-        const MMRESULT result = injected(session, caller, failing);
-        return result != MMSYSERR_NOERROR ? result
-               : port >= d.ports.size()   ? MMRESULT(MMSYSERR_BADDEVICEID)
-               : caps == nullptr          ? MMRESULT(MMSYSERR_INVALPARAM)
-                                          : d.ports[port].caps;
-    });
+    // Asked by handle, or (as the library asks) by the id of a port the
+    // caller holds open.
+    const Holder *by = now.handles.find(id);
+    if (by != nullptr)
+        port = by->port;
+    else
+        by = now.handles.of_port(id, c.thread);
+    const bool held = by != nullptr;
+    if (held) {
+        c.holding = Change::Holding::use;
+        c.value = by->value;
+    } else if (unheld_is_fault) {
+        c.faulted = true;
+        c.fault = make_line("%s for id %llu, which no open handle has", caller.label,
+                            static_cast<unsigned long long>(id));
+    }
+    MMRESULT r = injected(session, caller, session.failing());
+    r = r != MMSYSERR_NOERROR    ? r
+        : port >= d.ports.size() ? MMRESULT(MMSYSERR_BADDEVICEID)
+        : caps == nullptr        ? MMRESULT(MMSYSERR_INVALPARAM)
+                                 : d.ports[port].caps;
+    session.change(c);
     if (r == MMSYSERR_NOERROR && port < d.ports.size() && caps != nullptr)
         fill_caps(d.ports[port], port, caps, size, held);
     session.log("%s(id=%llu, size=%u) -> %u%s", caller.label, static_cast<unsigned long long>(id),
@@ -156,18 +161,19 @@ MMRESULT query_caps(Session &session, Caller caller, std::uintptr_t id, MIDIOUTC
 
 MMRESULT send_short(Session &session, Caller caller, std::uintptr_t handle, DWORD word)
 {
-    int port = -1;
-    const MMRESULT r = session.call([&](Record &rec, bool failing) {
-        const Holder *held = open_handle(rec, handle, caller.label);
-        ++rec.counts.midi_sends;
-        port = held != nullptr ? static_cast<int>(held->port) : -1;
-        MMRESULT result = injected(session, caller, failing);
-        if (result == MMSYSERR_NOERROR)
-            result = held == nullptr ? MMRESULT(MMSYSERR_INVALHANDLE) : session.d().ports[held->port].send;
-        if (result == MMSYSERR_NOERROR && held != nullptr)
-            rec.received[held->port].add(message_bytes(word));
-        return result;
-    });
+    Change c = call_change();
+    c.kind = &Counts::midi_sends;
+    const Holder *held = use_handle(session.record(), c, handle, caller.label);
+    const int port = held != nullptr ? static_cast<int>(held->port) : -1;
+    MMRESULT r = injected(session, caller, session.failing());
+    if (r == MMSYSERR_NOERROR)
+        r = held == nullptr ? MMRESULT(MMSYSERR_INVALHANDLE) : session.d().ports[held->port].send;
+    if (r == MMSYSERR_NOERROR && held != nullptr) {
+        c.received = true;
+        c.port = held->port;
+        c.message = message_bytes(word);
+    }
+    session.change(c);
     session.log("%s(handle=0x%llx, port=%d, word=0x%08lx) -> %u", caller.label,
                 static_cast<unsigned long long>(handle), port, static_cast<unsigned long>(word), r);
     return r;
@@ -175,31 +181,31 @@ MMRESULT send_short(Session &session, Caller caller, std::uintptr_t handle, DWOR
 
 MMRESULT reset_port(Session &session, Caller caller, std::uintptr_t handle)
 {
-    const MMRESULT r = session.call([&](Record &rec, bool failing) {
-        const Holder *held = open_handle(rec, handle, caller.label);
-        const MMRESULT result = injected(session, caller, failing);
-        return result != MMSYSERR_NOERROR ? result
-               : held == nullptr          ? MMRESULT(MMSYSERR_INVALHANDLE)
-                                          : MMRESULT(MMSYSERR_NOERROR);
-    });
+    Change c = call_change();
+    const bool held = use_handle(session.record(), c, handle, caller.label) != nullptr;
+    MMRESULT r = injected(session, caller, session.failing());
+    r = r != MMSYSERR_NOERROR ? r
+        : !held               ? MMRESULT(MMSYSERR_INVALHANDLE)
+                              : MMRESULT(MMSYSERR_NOERROR);
+    session.change(c);
     session.log("%s(handle=0x%llx) -> %u", caller.label, static_cast<unsigned long long>(handle), r);
     return r;
 }
 
 MMRESULT close_port(Session &session, Caller caller, std::uintptr_t handle)
 {
+    Change c = call_change();
+    const Holder *held = use_handle(session.record(), c, handle, caller.label);
     int port = -1;
-    const MMRESULT r = session.call([&](Record &rec, bool failing) {
-        const Holder *held = open_handle(rec, handle, caller.label);
-        if (held == nullptr)
-            return MMRESULT(MMSYSERR_INVALHANDLE);
+    MMRESULT r = MMSYSERR_INVALHANDLE;
+    if (held != nullptr) {
         port = static_cast<int>(held->port);
-        const MMRESULT result = injected(session, caller, failing);
-        const MMRESULT status = result != MMSYSERR_NOERROR ? result : session.d().ports[held->port].close;
-        rec.handles.remove(held->value);
-        ++rec.counts.midi_closes;
-        return status;
-    });
+        r = injected(session, caller, session.failing());
+        r = r != MMSYSERR_NOERROR ? r : session.d().ports[held->port].close;
+        c.kind = &Counts::midi_closes;
+        c.holding = Change::Holding::close;
+    }
+    session.change(c);
     session.log("%s(handle=0x%llx, port=%d) -> %u", caller.label,
                 static_cast<unsigned long long>(handle), port, r);
     return r;

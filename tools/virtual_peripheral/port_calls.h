@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "state.h"
+#include "session.h"
 
 namespace vperiph {
 
@@ -45,9 +45,9 @@ MMRESULT reset_port(Session &session, Caller caller, std::uintptr_t handle);
 // closes once is never counted as leaking.
 MMRESULT close_port(Session &session, Caller caller, std::uintptr_t handle);
 
-// The open port handle, counted as used by this call, or null with the fault
-// recorded (inside a change).
-const Holder *open_handle(Record &r, std::uintptr_t handle, const char *label);
+// A call's use of a port handle, as `c` records it: the live holder of
+// `handle`, or null with the fault (a closed or unknown handle) in `c`.
+const Holder *use_handle(const Record &r, Change &c, std::uintptr_t handle, const char *label);
 
 } // namespace vperiph
 

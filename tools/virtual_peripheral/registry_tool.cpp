@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "text.h"
+#include "utf16.h"
 #include "vperiph.h"
 
 namespace {
@@ -19,13 +19,6 @@ int usage()
                          "peripheral's ports\n"
                          "       vperiph-registry restore-driver  the audio driver chosen before\n");
     return 2;
-}
-
-std::string shown(const wchar_t *path)
-{
-    std::string out;
-    vperiph::append_utf8_of(out, path, std::wcslen(path));
-    return out;
 }
 
 // The prefix's audio driver: the virtual peripheral's, or the one before.
@@ -68,11 +61,11 @@ int wmain(int argc, wchar_t **argv)
         return usage();
     const int added = vp_register_file(argv[2], error, sizeof error);
     if (added < 0) {
-        std::fprintf(stderr, "vperiph-registry: %s: %s\n", shown(argv[2]).c_str(), error);
+        std::fprintf(stderr, "vperiph-registry: %s: %s\n", tools::utf8(std::wstring(argv[2])).c_str(), error);
         return 1;
     }
     std::printf("registered %d USB entr%s of %s under "
                 "HKLM\\System\\CurrentControlSet\\Enum\\USB\n",
-                added, added == 1 ? "y" : "ies", shown(argv[2]).c_str());
+                added, added == 1 ? "y" : "ies", tools::utf8(std::wstring(argv[2])).c_str());
     return 0;
 }

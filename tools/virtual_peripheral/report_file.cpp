@@ -4,11 +4,15 @@
 // an earlier one saw; the oldest of a program's reports go once it has more
 // than kKeptReports. Everything that may fail or allocate happens when the
 // peripheral is first used; as the process ends only the write is left.
+#include "report_file.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "record.h"
+#include "report.h"
+#include "text.h"
 
 namespace vperiph {
 
@@ -17,17 +21,7 @@ namespace {
 constexpr unsigned kKeptReports = 20;
 const wchar_t kPrefix[] = L"vperiph-report-";
 
-enum class Target { none, standard_error, file, debug_output };
-
-struct Report {
-    bool reserved = false;
-    Target target = Target::none;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::string name;    // the file, for the debug output when it cannot be written
-    char *room = nullptr; // kReportRoom bytes, and one for a terminator
-};
-
-Report g_report;
+using Target = ReportSlot::Target;
 
 // The number N of "vperiph-report-PROGRAM-N.txt", or 0. Names compare as
 // the file system does: "host" and "HOST" are one program.

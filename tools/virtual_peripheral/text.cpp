@@ -1,5 +1,9 @@
 #include "text.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
 namespace vperiph {
 
 bool next_utf8(const std::string &s, std::size_t &i, char32_t &cp)
@@ -22,13 +26,6 @@ bool next_utf8(const std::string &s, std::size_t &i, char32_t &cp)
     i += static_cast<std::size_t>(extra) + 1;
     cp = c;
     return true;
-}
-
-std::string utf8(const std::u16string &s)
-{
-    std::string out;
-    append_utf8_of(out, s.data(), s.size());
-    return out;
 }
 
 std::string quoted(const std::u16string &s)
@@ -56,6 +53,28 @@ std::string printable(const std::string &bytes)
         }
     }
     return out;
+}
+
+// Marked as printf-like here, where its body hands fmt on, so that a
+// compiler checking formats takes fmt as one.
+__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...)
+{
+    char buffer[1024];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+std::size_t copy_out(const std::string &text, char *buffer, std::size_t size)
+{
+    if (buffer != nullptr && size > 0) {
+        const std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return text.size();
 }
 
 } // namespace vperiph

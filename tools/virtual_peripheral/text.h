@@ -15,22 +15,16 @@
 namespace vperiph {
 
 using tools::append_utf8;
+using tools::append_utf8_of;
 using tools::each_code_point;
 using tools::high_surrogate;
 using tools::low_surrogate;
+using tools::utf8;
 
 // The code point of the UTF-8 sequence at s[i], advancing i; false for
 // anything that is not valid UTF-8 (overlong forms, surrogates, beyond
 // U+10FFFF, a cut sequence).
 bool next_utf8(const std::string &s, std::size_t &i, char32_t &cp);
-
-
-// UTF-16 (a path, a string a caller gave) as UTF-8; a lone surrogate
-// becomes U+FFFD.
-template <typename Out, typename Unit> void append_utf8_of(Out &out, const Unit *s, std::size_t n)
-{
-    each_code_point(s, n, [&](char32_t cp, bool lone) { append_utf8(out, lone ? 0xFFFD : cp); });
-}
 
 // A name as a description writes it between its quotes: \" and \\, \uHHHH
 // (a pair of them beyond U+FFFF) for lone surrogates and for characters that
@@ -61,13 +55,19 @@ template <typename Out, typename Unit> void append_quoted(Out &out, const Unit *
     });
 }
 
-std::string utf8(const std::u16string &s);
 std::string quoted(const std::u16string &s);
 
 // Bytes from a file shown in a message: printable ASCII as is, anything
 // else as \xHH, so that a message is always valid UTF-8; cut after 40 bytes,
 // so that a message stays short whatever the file holds.
 std::string printable(const std::string &bytes);
+
+// printf into a string (at most 1023 bytes).
+std::string format(const char *fmt, ...);
+
+// Copies text into a caller's buffer (truncated, always terminated when
+// size > 0); returns its full length.
+std::size_t copy_out(const std::string &text, char *buffer, std::size_t size);
 
 } // namespace vperiph
 
