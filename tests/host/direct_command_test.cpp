@@ -180,7 +180,7 @@ TEST_P(OnWineWinmm, BytesOrderAndResult)
         GTEST_SKIP() << c.standin_only;
     const int presented = wine_winmm_ports();
     if (presented < 0)
-        GTEST_SKIP() << "Wine's own winmm did not take the virtual peripheral's driver";
+        GTEST_SKIP() << kDriverNotTaken;
     const unsigned ports = port_count(c.description);
     if (ports == 0 && presented > 0) {
         const testing::TestInfo &me = *testing::UnitTest::GetInstance()->current_test_info();

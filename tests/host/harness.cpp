@@ -268,8 +268,9 @@ const WineStart &wine_start()
         w.ports = vp_driver_ports();
         w.log = calls();
         if (w.ports < 0)
-            std::printf("note: Wine's own winmm did not load winevp.drv (a later Wine loads audio "
-                        "drivers another way): the direct command cases against it are skipped\n");
+            std::printf("note: %s (its midiOutGetNumDevs never asked the driver for its ports): "
+                        "the cases that need the driver are skipped\n",
+                        kDriverNotTaken);
         return w;
     }();
     return start;

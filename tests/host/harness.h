@@ -62,8 +62,11 @@ std::vector<std::uint8_t> sequence_bytes(int status_and_channel, int key, int ve
 // this program, the prefix's Audio "vp"). Wine's winmm asks the number of
 // ports once per process: this process presents kWinePorts, or none when
 // kNoPortsSetting is set. Returns what winmm was told, asking now when it has
-// not asked yet; -1 when Wine's winmm does not take the driver (said once).
+// not asked yet; -1 when Wine's winmm does not take the driver (said once):
+// its midiOutGetNumDevs never asked the driver for its ports. Each case that
+// needs the driver then skips with kDriverNotTaken.
 constexpr unsigned kWinePorts = 4;
+constexpr char kDriverNotTaken[] = "Wine's own winmm did not take the virtual peripheral's driver";
 constexpr char kNoPortsSetting[] = "TARNWICK_WINE_NO_PORTS";
 int wine_winmm_ports();
 // What the driver saw as Wine's winmm started, up to that first answer.

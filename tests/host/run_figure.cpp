@@ -57,6 +57,37 @@ void direct_command_figure(const testing::TestSuite &suite)
                 suite.skipped_test_count());
 }
 
+bool skipped_for(const testing::TestResult &result, const char *reason)
+{
+    for (int i = 0; i < result.total_part_count(); ++i)
+        if (result.GetTestPartResult(i).skipped() &&
+            std::string(result.GetTestPartResult(i).message()).find(reason) != std::string::npos)
+            return true;
+    return false;
+}
+
+// The cases that skipped because Wine's winmm did not take the driver, in
+// one line that the test command gathers per architecture: "skipped (ARCH):
+// WHAT: WHY".
+void driver_skip_line(const testing::UnitTest &run)
+{
+    int total = 0;
+    std::string suites;
+    for (int i = 0; i < run.total_test_suite_count(); ++i) {
+        const testing::TestSuite &suite = *run.GetTestSuite(i);
+        int n = 0;
+        for (int t = 0; t < suite.total_test_count(); ++t)
+            n += skipped_for(*suite.GetTestInfo(t)->result(), host::kDriverNotTaken) ? 1 : 0;
+        if (n > 0)
+            suites += (suites.empty() ? "" : ", ") + std::string(suite.name()) + " " +
+                      std::to_string(n);
+        total += n;
+    }
+    if (total > 0)
+        std::printf("skipped (%s): host tests, %d cases (%s): %s\n", kArch, total, suites.c_str(),
+                    host::kDriverNotTaken);
+}
+
 class RunFigure : public testing::EmptyTestEventListener {
     void OnTestProgramEnd(const testing::UnitTest &run) override
     {
@@ -64,6 +95,7 @@ class RunFigure : public testing::EmptyTestEventListener {
             presence_figure(*run.GetTestSuite(i));
             direct_command_figure(*run.GetTestSuite(i));
         }
+        driver_skip_line(run);
         std::printf("figure: host tests %s against %s: %d cases, %d passed, %d failed, "
                     "%d skipped (Wine %s, %s)\n",
                     kArch, env_or("TARNWICK_COUNTERPART", "an unnamed counterpart"),

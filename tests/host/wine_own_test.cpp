@@ -19,7 +19,7 @@ protected:
     void SetUp() override
     {
         if (wine_winmm_ports() < 0)
-            GTEST_SKIP() << "Wine's own winmm did not take the virtual peripheral's driver";
+            GTEST_SKIP() << kDriverNotTaken;
     }
     void TearDown() override { load(""); }
 };

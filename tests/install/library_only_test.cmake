@@ -2,7 +2,7 @@
 # its own, as a project that only wants the DLL would: such a configure must
 # look for none of what the tests and tools need. Then the DLL's exports and
 # imports are checked as the shipped one's are.
-# Inputs: SOURCE_DIR WORK TOOLCHAIN OBJDUMP ARCH LABEL
+# Inputs: SOURCE_DIR WORK TOOLCHAIN PYTHON (with pefile) ARCH LABEL
 file(REMOVE_RECURSE ${WORK})
 execute_process(
   COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK} -G Ninja
@@ -25,9 +25,8 @@ if(NOT built STREQUAL "tarnwick.dll")
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 expect_library_only(${WORK}/CMakeCache.txt "the library-only configure with ${LABEL}")
-execute_process(COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OBJDUMP} -DDLL=${WORK}/bin/tarnwick.dll
-                        -DARCH=${ARCH} "-DLABEL=${LABEL}"
-                        -P ${CMAKE_CURRENT_LIST_DIR}/module_test.cmake
+execute_process(COMMAND ${PYTHON} ${SOURCE_DIR}/tests/release/module_test.py
+                        ${WORK}/bin/tarnwick.dll ${ARCH} "--label=${LABEL}"
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")
 if(NOT rc EQUAL 0)

@@ -17,14 +17,12 @@ import shutil
 import subprocess
 import sys
 
-import pefile
-
 import kit_images
+import pe_image
 
 DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT, NO_SEH = 0x40, 0x20, 0x100, 0x400
 RELOCS_STRIPPED, LARGE_ADDRESS_AWARE = 0x1, 0x20
 WRITE_AND_EXECUTE = 0x80000000 | 0x20000000
-RELOCATIONS = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
 # The images that carry the stack protector; the others would import
 # ADVAPI32 for its guard.
 STACK_PROTECTED = {"virtual_peripheral/vperiph.dll"}
@@ -35,11 +33,11 @@ SEH_STORE = re.compile(r",\s*%fs:0x0\s*$", re.MULTILINE)
 def check(arch, objdump, kit, name):
     path = os.path.join(kit, name)
     data = open(path, "rb").read()
-    pe = pefile.PE(data=data, fast_load=True)
+    pe = pe_image.parse(data)
     dll = pe.OPTIONAL_HEADER.DllCharacteristics
     problems, traits = [], []
 
-    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[RELOCATIONS].Size
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pe_image.RELOCATIONS].Size
     if not dll & DYNAMIC_BASE or pe.FILE_HEADER.Characteristics & RELOCS_STRIPPED or not relocations:
         problems.append("no ASLR with relocations")
     traits.append("ASLR with relocations")

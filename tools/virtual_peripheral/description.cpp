@@ -87,7 +87,6 @@ bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &
                     ++i;
                     break;
                 }
-                unsigned v = 0;
                 if (line[i] == '\\' && i + 1 < line.size() &&
                     (line[i + 1] == '\\' || line[i + 1] == '"')) {
                     t.text += static_cast<char16_t>(line[i + 1]);
@@ -96,6 +95,7 @@ bool tokenize(const std::string &line, std::vector<Token> &tokens, std::string &
                            (line[i + 1] == 'x' || line[i + 1] == 'u')) {
                     const int digits = line[i + 1] == 'x' ? 2 : 4;
                     i += 2;
+                    unsigned v = 0;
                     if (!read_hex(line, i, digits, v)) {
                         error = "bad \\x or \\u escape";
                         return false;

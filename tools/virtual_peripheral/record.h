@@ -55,7 +55,9 @@ public:
     {
         ++total_;
         if (count_ == items_.size()) {
-            if (keep == Keep::first || items_.empty())
+            if constexpr (keep == Keep::first)
+                return;
+            if (items_.empty())
                 return;
             items_[head_] = item;
             head_ = (head_ + 1) % items_.size();
