@@ -9,7 +9,8 @@ For each .dll, .drv and .exe under KIT_DIR: ASLR with relocations, NX, no sectio
 both writable and executable; 64-bit images high-entropy ASLR above 4 GB;
 EXEs large-address aware; 32-bit images marked NO_SEH, and no instruction of
 theirs stores to %fs:0 (where a frame-based handler would be installed); the
-stack protector where it is built in. Prints a line per file.
+stack protector where it is built in. For each .so (elf_hardening.py): no
+executable stack, full RELRO, no text relocations. Prints a line per file.
 """
 import os
 import re
@@ -19,6 +20,7 @@ import sys
 
 import pefile
 
+import elf_hardening
 import kit_images
 
 DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT, NO_SEH = 0x40, 0x20, 0x100, 0x400
@@ -28,6 +30,8 @@ RELOCATIONS = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
 # The images that carry the stack protector; the others would import
 # ADVAPI32 for its guard.
 STACK_PROTECTED = {"virtual_peripheral/vperiph.dll"}
+# The ELF objects the kit must ship.
+UNIX_PARTS = {"virtual_peripheral/wine/winevp.so"}
 STACK_SMASHING = b"*** stack smashing detected ***"
 SEH_STORE = re.compile(r",\s*%fs:0x0\s*$", re.MULTILINE)
 
@@ -95,7 +99,15 @@ def main(argv):
             print(f"{name} ({arch}): " + "; ".join(problems), file=sys.stderr)
         else:
             print(f"figure: hardening {arch} {name}: " + ", ".join(traits))
-    for name in STACK_PROTECTED - set(images):
+    libraries = kit_images.unix_libraries(kit)
+    for name in libraries:
+        problems, traits = elf_hardening.check(arch, os.path.join(kit, name))
+        if problems:
+            failed = True
+            print(f"{name} ({arch}): " + "; ".join(problems), file=sys.stderr)
+        else:
+            print(f"figure: hardening {arch} {name}: " + ", ".join(traits))
+    for name in (STACK_PROTECTED | UNIX_PARTS) - set(images) - set(libraries):
         failed = True
         print(f"{name} is not in the kit", file=sys.stderr)
     sys.exit(1 if failed else 0)
