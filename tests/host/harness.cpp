@@ -268,8 +268,9 @@ const WineStart &wine_start()
         w.ports = vp_driver_ports();
         w.log = calls();
         if (w.ports < 0)
-            std::printf("note: Wine's own winmm did not load winevp.drv (a later Wine loads audio "
-                        "drivers another way): the direct command cases against it are skipped\n");
+            std::printf("note: Wine's own winmm did not take winevp.drv (where the driver refused "
+                        "this Wine, its line on standard error says why): the direct command cases "
+                        "against it are skipped\n");
         return w;
     }();
     return start;
