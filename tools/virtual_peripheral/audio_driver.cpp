@@ -20,7 +20,7 @@ constexpr int kWineUnixFuncs = 1000;
 
 const char *wine_version(HMODULE ntdll)
 {
-    using Version = const char *(CDECL *)(void);
+    using Version = auto (*)() -> const char *;
     const auto version = reinterpret_cast<Version>(
         reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "wine_get_version")));
     return version != nullptr ? version() : nullptr;
@@ -28,7 +28,7 @@ const char *wine_version(HMODULE ntdll)
 
 bool has_unix_part(HMODULE ntdll, HMODULE self)
 {
-    using Query = LONG(WINAPI *)(HANDLE, const void *, int, void *, SIZE_T, SIZE_T *);
+    using Query = auto(WINAPI *)(HANDLE, const void *, int, void *, SIZE_T, SIZE_T *) -> LONG;
     const auto query = reinterpret_cast<Query>(
         reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtQueryVirtualMemory")));
     unsigned long long unix_part = 0;
@@ -73,10 +73,10 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
         (release == WineRelease::wine_10_0 && has_unix_part(ntdll, self)))
         return TRUE;
     char line[400];
-    say(line, winevp::refusal_line(line, sizeof line,
-                                   release == WineRelease::unknown ? Refusal::unknown_release
-                                                                   : Refusal::no_unix_part,
-                                   version));
+    const std::size_t length = winevp::refusal_line(
+        line, sizeof line,
+        release == WineRelease::unknown ? Refusal::unknown_release : Refusal::no_unix_part, version);
+    say(line, length);
     return FALSE;
 }
 

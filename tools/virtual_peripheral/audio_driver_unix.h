@@ -25,10 +25,12 @@ enum unix_call_number {
     UNIX_GET_ENDPOINT_IDS = 3,
     /* struct unix_connect: how much the driver wants to be chosen. */
     UNIX_TEST_CONNECT = 27,
-    /* Every other number (2, the main loop a stream starts; 4-26 and 28-36,
+    /* Every other number (2, the main loop a stream starts; 4-26 and 28-35,
      * streams, formats, properties and Wine's own drivers' MIDI) concerns an
-     * endpoint, a stream or a driver's own PE part: never called here. */
-    UNIX_CALL_COUNT = 37
+     * endpoint, a stream or a driver's own PE part: never called here, as
+     * mmdevapi asks the PE part (get_device_name_from_guid) for an endpoint
+     * before any of them, and is told there is none. */
+    UNIX_CALL_COUNT = 36
 };
 
 /* UNIX_TEST_CONNECT: name is the program's file name (UTF-16); the driver
