@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Every PE the kit ships keeps its hardening.
+"""Every PE image and ELF object the kit ships keeps its hardening.
 
 usage: hardening_test.py ARCH OBJDUMP KIT_DIR [BUILD_DIR]
 
@@ -9,8 +9,9 @@ For each .dll, .drv and .exe under KIT_DIR: ASLR with relocations, NX, no sectio
 both writable and executable; 64-bit images high-entropy ASLR above 4 GB;
 EXEs large-address aware; 32-bit images marked NO_SEH, and no instruction of
 theirs stores to %fs:0 (where a frame-based handler would be installed); the
-stack protector where it is built in. For each .so (elf_hardening.py): no
-executable stack, full RELRO, no text relocations. Prints a line per file.
+stack protector where it is built in; a .drv marked as a Wine builtin, its PE
+checksum right. For each .so (elf_hardening.py): no executable stack, full
+RELRO, no text relocations. Prints a line per file.
 """
 import os
 import re
@@ -33,6 +34,9 @@ STACK_PROTECTED = {"virtual_peripheral/vperiph.dll"}
 # The ELF objects the kit must ship.
 UNIX_PARTS = {"virtual_peripheral/wine/winevp.so"}
 STACK_SMASHING = b"*** stack smashing detected ***"
+# Wine's loader takes a driver for a builtin by these bytes at 0x40; a PE
+# checksum, where set, must still be right after they were written.
+WINE_BUILTIN = b"Wine builtin DLL\0"
 SEH_STORE = re.compile(r",\s*%fs:0x0\s*$", re.MULTILINE)
 
 
@@ -73,6 +77,12 @@ def check(arch, objdump, kit, name):
         if stores:
             problems.append(f"{len(stores)} stores to %fs:0: it installs SEH handlers")
         traits.append("NO_SEH (no %fs:0 store)")
+    if name.lower().endswith(".drv"):
+        if data[0x40:0x40 + len(WINE_BUILTIN)] != WINE_BUILTIN:
+            problems.append("no Wine builtin mark")
+        if pe.OPTIONAL_HEADER.CheckSum not in (0, pe.generate_checksum()):
+            problems.append("a wrong PE checksum")
+        traits.append("Wine builtin mark, PE checksum right")
     protected = STACK_SMASHING in data
     if name in STACK_PROTECTED and not protected:
         problems.append("the stack protector is gone")
