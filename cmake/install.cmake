@@ -37,9 +37,11 @@ if(TARNWICK_BUILD_TOOLS)
           ARCHIVE DESTINATION virtual_peripheral/sdk)
   install(TARGETS vpwmm vpsetapi vperiph-registry RUNTIME DESTINATION virtual_peripheral)
   install(TARGETS winmm_standin setupapi_standin RUNTIME DESTINATION virtual_peripheral/override)
-  # The driver Wine's own winmm loads; apart from the top files, which keep
-  # to the redirected way.
+  # The driver Wine's own winmm loads and its Unix part, the folder
+  # WINEDLLPATH names; apart from the top files, which keep to the redirected
+  # way.
   install(TARGETS winevp RUNTIME DESTINATION virtual_peripheral/wine)
+  install(FILES ${WINE_DRIVER_UNIX} DESTINATION virtual_peripheral/wine)
   install(FILES tools/virtual_peripheral/vperiph.h DESTINATION virtual_peripheral/sdk)
   install(FILES tools/virtual_peripheral/README.md DESTINATION virtual_peripheral)
   install(FILES tools/virtual_peripheral/demo.vp DESTINATION virtual_peripheral RENAME vperiph.vp)

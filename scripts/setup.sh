@@ -19,7 +19,7 @@ unset WINEPREFIX WINEARCH WINELOADER
 tw_packages=(g++ cmake ninja-build pkg-config googletest nlohmann-json3-dev clang llvm lld cppcheck
              g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
              wine64 wine32:i386
-             git python3 python3-pefile osslsigncode openssl tzdata)
+             git python3 python3-pefile python3-pyelftools osslsigncode openssl tzdata)
 
 tw_is_root() { [ "$(id -u)" -eq 0 ]; }
 

@@ -268,7 +268,8 @@ const WineStart &wine_start()
         w.ports = vp_driver_ports();
         w.log = calls();
         if (w.ports < 0)
-            std::printf("note: %s (its midiOutGetNumDevs never asked the driver for its ports): "
+            std::printf("note: %s (its midiOutGetNumDevs never asked the driver for its ports; "
+                        "where winevp.drv refused this Wine, its line on standard error says why): "
                         "the cases that need the driver are skipped\n",
                         kDriverNotTaken);
         return w;

@@ -22,7 +22,7 @@ foreach(f bin/tarnwick.dll bin/tarnwick-cli.exe include/tarnwick.h lib/libtarnwi
           virtual_peripheral/vperiph.dll virtual_peripheral/vperiph.vp
           virtual_peripheral/vperiph-registry.exe virtual_peripheral/README.md
           virtual_peripheral/override/winmm.dll virtual_peripheral/override/setupapi.dll
-          virtual_peripheral/wine/winevp.drv
+          virtual_peripheral/wine/winevp.drv virtual_peripheral/wine/winevp.so
           virtual_peripheral/sdk/vperiph.h virtual_peripheral/sdk/libvperiph.dll.a)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
@@ -110,7 +110,8 @@ endif()
 run(${CMAKE_COMMAND} -E tar tf ${zip})
 foreach(f bin/tarnwick.dll include/tarnwick.h lib/tarnwick.lib lib/libtarnwick.dll.a
           lib/tarnwick.def lib/cmake/tarnwick/tarnwickConfig.cmake lib/pkgconfig/tarnwick.pc
-          virtual_peripheral/tarnwick.dll virtual_peripheral/override/winmm.dll doc/api.md
+          virtual_peripheral/tarnwick.dll virtual_peripheral/override/winmm.dll
+          virtual_peripheral/wine/winevp.drv virtual_peripheral/wine/winevp.so doc/api.md
           doc/LICENSE)
   expect("${out}" "/${f}\n" "package ${zip}")
 endforeach()

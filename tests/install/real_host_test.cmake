@@ -120,8 +120,10 @@ endif()
 # override and nothing redirected. The USB side from Wine's own setupapi, with
 # the demo's entries registered in the prefix; the MIDI side from Wine's own
 # winmm, which takes the description's ports from wine/winevp.drv beside the
-# host (every test prefix names the audio driver "vp"). The host's own port
-# list sees the virtual ports too, and its own device list the entries.
+# host (every test prefix names the audio driver "vp"), with WINEDLLPATH naming
+# the kit's wine/ folder as a host developer sets it (Wine 10.0 takes the
+# driver's Unix part from there). The host's own port list sees the virtual
+# ports too, and its own device list the entries.
 set(own ${work}/wine-own)
 file(MAKE_DIRECTORY ${own})
 file(COPY ${work}/host.exe ${kit}/bin/tarnwick.dll ${kit}/bin/tarnwick-cli.exe
@@ -131,7 +133,8 @@ file(COPY ${work}/host.exe ${kit}/bin/tarnwick.dll ${kit}/bin/tarnwick-cli.exe
 set(registry ${CMAKE_COMMAND} ${no_settings} TARNWICK_VP_REPORT=none ${WINE}
     ${kit}/virtual_peripheral/vperiph-registry.exe)
 run(${registry} add ${own}/vperiph.vp)
-execute_process(COMMAND ${CMAKE_COMMAND} ${no_settings} ${WINE} ${own}/host.exe
+set(driver_path WINEDLLPATH=${kit}/virtual_peripheral/wine)
+execute_process(COMMAND ${CMAKE_COMMAND} ${no_settings} ${driver_path} ${WINE} ${own}/host.exe
                 RESULT_VARIABLE host_rc OUTPUT_VARIABLE host_out ERROR_VARIABLE err)
 run(${registry} remove)
 math(EXPR runs "${runs} + 1")
@@ -174,8 +177,8 @@ else()
           "(driver selected, entries registered): ${received}")
   if(NOT FEW_RUNS)
     # tarnwick-cli shows the ports Wine's winmm presents.
-    run(${CMAKE_COMMAND} ${no_settings} TARNWICK_VP_REPORT=none ${WINE} ${own}/tarnwick-cli.exe
-        ports --key PERIPHRL)
+    run(${CMAKE_COMMAND} ${no_settings} TARNWICK_VP_REPORT=none ${driver_path} ${WINE}
+        ${own}/tarnwick-cli.exe ports --key PERIPHRL)
     expect("${out}" "key \"PERIPHRL\": hiddirect_main sends to 1 of 3 port\\(s\\): index 0\n"
            "tarnwick-cli ports on Wine's own winmm")
     math(EXPR runs "${runs} + 1")

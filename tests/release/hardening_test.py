@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Every PE the kit ships keeps its hardening.
+"""Every PE image and ELF object the kit ships keeps its hardening.
 
 usage: hardening_test.py ARCH OBJDUMP KIT_DIR [BUILD_DIR]
 
@@ -9,7 +9,9 @@ For each .dll, .drv and .exe under KIT_DIR: ASLR with relocations, NX, no sectio
 both writable and executable; 64-bit images high-entropy ASLR above 4 GB;
 EXEs large-address aware; 32-bit images marked NO_SEH, and no instruction of
 theirs stores to %fs:0 (where a frame-based handler would be installed); the
-stack protector where it is built in. Prints a line per file.
+stack protector where it is built in; a .drv marked as a Wine builtin, its PE
+checksum right. For each .so (elf_hardening.py): no executable stack, full
+RELRO, no text relocations. Prints a line per file.
 """
 import os
 import re
@@ -17,6 +19,7 @@ import shutil
 import subprocess
 import sys
 
+import elf_hardening
 import kit_images
 import pe_image
 
@@ -26,7 +29,12 @@ WRITE_AND_EXECUTE = 0x80000000 | 0x20000000
 # The images that carry the stack protector; the others would import
 # ADVAPI32 for its guard.
 STACK_PROTECTED = {"virtual_peripheral/vperiph.dll"}
+# The ELF objects the kit must ship.
+UNIX_PARTS = {"virtual_peripheral/wine/winevp.so"}
 STACK_SMASHING = b"*** stack smashing detected ***"
+# Wine's loader takes a driver for a builtin by these bytes at 0x40; a PE
+# checksum, where set, must still be right after they were written.
+WINE_BUILTIN = b"Wine builtin DLL\0"
 SEH_STORE = re.compile(r",\s*%fs:0x0\s*$", re.MULTILINE)
 
 
@@ -67,6 +75,12 @@ def check(arch, objdump, kit, name):
         if stores:
             problems.append(f"{len(stores)} stores to %fs:0: it installs SEH handlers")
         traits.append("NO_SEH (no %fs:0 store)")
+    if name.lower().endswith(".drv"):
+        if data[0x40:0x40 + len(WINE_BUILTIN)] != WINE_BUILTIN:
+            problems.append("no Wine builtin mark")
+        if pe.OPTIONAL_HEADER.CheckSum not in (0, pe.generate_checksum()):
+            problems.append("a wrong PE checksum")
+        traits.append("Wine builtin mark, PE checksum right")
     protected = STACK_SMASHING in data
     if name in STACK_PROTECTED and not protected:
         problems.append("the stack protector is gone")
@@ -93,7 +107,15 @@ def main(argv):
             print(f"{name} ({arch}): " + "; ".join(problems), file=sys.stderr)
         else:
             print(f"figure: hardening {arch} {name}: " + ", ".join(traits))
-    for name in STACK_PROTECTED - set(images):
+    libraries = kit_images.unix_libraries(kit)
+    for name in libraries:
+        problems, traits = elf_hardening.check(arch, os.path.join(kit, name))
+        if problems:
+            failed = True
+            print(f"{name} ({arch}): " + "; ".join(problems), file=sys.stderr)
+        else:
+            print(f"figure: hardening {arch} {name}: " + ", ".join(traits))
+    for name in (STACK_PROTECTED | UNIX_PARTS) - set(images) - set(libraries):
         failed = True
         print(f"{name} is not in the kit", file=sys.stderr)
     sys.exit(1 if failed else 0)

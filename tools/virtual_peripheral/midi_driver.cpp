@@ -1,13 +1,12 @@
 // The virtual peripheral as the MIDI driver that Wine's own winmm loads: the
 // audio driver Wine's mmdevapi selects by the prefix's value
 // HKCU\Software\Wine\Drivers "Audio" (wine<NAME>.drv, found by the usual DLL
-// search, the program's folder first). winevp.drv forwards here. mmdevapi
-// asks GetPriority and the endpoint functions before it selects a driver;
-// winmm then opens it (DriverProc), sends DRVM_INIT, asks MODM_GETNUMDEVS once
-// per process, and passes each midiOut call on as a driver message with its
-// global device id, which is our port index: ours is the only MIDI output
-// driver (Wine's MIDI mapper is the mapper, id -1). midiOutGetID never reaches
-// a driver.
+// search, the program's folder first). winevp.drv answers mmdevapi's
+// questions itself (audio_driver.cpp) and forwards winmm's here: winmm opens
+// it (DriverProc), sends DRVM_INIT, asks MODM_GETNUMDEVS once per process,
+// and passes each midiOut call on as a driver message with its global device
+// id, which is our port index: ours is the only MIDI output driver (Wine's
+// MIDI mapper is the mapper, id -1). midiOutGetID never reaches a driver.
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
@@ -131,33 +130,6 @@ std::string driver_cannot_present(const Description &d)
 using namespace vperiph;
 
 extern "C" {
-
-// mmdevapi's questions: the highest priority, and no audio endpoints.
-int WINAPI GetPriority(void) { return 3; }
-
-HRESULT WINAPI GetEndpointIDs(int flow, WCHAR ***ids, GUID **guids, UINT *count, UINT *preferred)
-{
-    (void)flow;
-    if (ids == nullptr || guids == nullptr || count == nullptr || preferred == nullptr)
-        return E_POINTER;
-    *ids = nullptr;
-    *guids = nullptr;
-    *count = 0;
-    *preferred = static_cast<UINT>(-1);
-    return S_OK;
-}
-
-HRESULT WINAPI GetAudioEndpoint(void *guid, void *device, void **client)
-{
-    (void)guid, (void)device, (void)client;
-    return E_NOTIMPL;
-}
-
-HRESULT WINAPI GetAudioSessionManager(void *device, void **manager)
-{
-    (void)device, (void)manager;
-    return E_NOTIMPL;
-}
 
 LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param1, LPARAM param2)
 {
