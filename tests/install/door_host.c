@@ -1,7 +1,9 @@
 /*
  * A host whose own WinMM calls are of several kinds: a timer, wave and MCI
- * functions, MIDI output, a MIDI stream, and PlaySoundA imported by ordinal
- * (2) only. Redirected to vpwmm.dll, each line says where its import landed:
+ * functions, MIDI output, a MIDI stream, PlaySoundA imported by ordinal (2)
+ * only, and midiOutGetNumDevs loaded late (on its first call, as
+ * /DELAYLOAD makes it; the test marks the image's delay-load table as
+ * linkers other than GNU ld do). Redirected to vpwmm.dll, each line says where its import landed:
  * "system" (the very function the system's winmm.dll gives for that name or
  * ordinal), "peripheral" (vperiph.dll's), or "elsewhere", and what the call
  * gave. The MIDI bytes it sends are read from the peripheral's report.
@@ -36,6 +38,13 @@ static const char *landed(any_function imported, LPCSTR name)
 
 #define WHERE(function) landed((any_function)(function), #function)
 
+/* After its first call: a load of its import's address apart from the call's,
+ * which the compiler may keep from before the call (the stub that binds). */
+__attribute__((noinline)) static const char *late_landed(void)
+{
+    return WHERE(midiOutGetNumDevs);
+}
+
 int main(void)
 {
     char text[MAXERRORLENGTH];
@@ -43,7 +52,7 @@ int main(void)
     DWORD before, after;
     HMIDIOUT port;
     HMIDISTRM stream;
-    UINT id = 0;
+    UINT id = 0, ports;
     MMRESULT r;
     UINT (WINAPI *system_wave_count)(void);
     BOOL (WINAPI *system_mci_text)(MCIERROR, LPSTR, UINT);
@@ -77,7 +86,9 @@ int main(void)
            landed((any_function)PlaySoundByOrdinal, MAKEINTRESOURCEA(2)),
            PlaySoundByOrdinal(NULL, NULL, 0) ? "TRUE" : "FALSE");
 
-    printf("midiOutGetNumDevs: %s, %u\n", WHERE(midiOutGetNumDevs), midiOutGetNumDevs());
+    /* Its import is bound by its first call. */
+    ports = midiOutGetNumDevs();
+    printf("midiOutGetNumDevs, loaded late: %s, %u\n", late_landed(), ports);
     printf("midiOutOpen of the MIDI mapper: %u\n",
            midiOutOpen(&port, MIDI_MAPPER, 0, 0, CALLBACK_NULL));
     r = midiOutOpen(&port, 0, 0, 0, CALLBACK_NULL);
