@@ -397,11 +397,12 @@ std::string check_note(const Step &s)
         bad += " time stamp " + std::to_string(n.param2);
     if (!n.lock_free)
         bad += " delivered while the peripheral was locked";
+    if (s.want == kHeader && (header.dwFlags & (MHDR_DONE | MHDR_INQUEUE)) != MHDR_DONE)
+        bad += " the header not done, or still queued";
     if (s.text != nullptr) {
         const std::vector<BYTE> want = hex(s.text);
-        if (!(header.dwFlags & MHDR_DONE) || header.dwBytesRecorded != want.size() ||
-            std::memcmp(header.lpData, want.data(), want.size()) != 0)
-            bad += " the buffer not done with the bytes " + std::string(s.text);
+        if (header.dwBytesRecorded != want.size() || std::memcmp(header.lpData, want.data(), want.size()) != 0)
+            bad += " the buffer without the bytes " + std::string(s.text);
     }
     return bad;
 }
@@ -467,6 +468,8 @@ TEST_P(DoorCase, Runs)
             EXPECT_EQ(result, s.want) << c.what << ", step " << i << ": " << called;
         }
     }
+    if (HasFailure())
+        std::printf("the peripheral's call log:\n%s", calls().c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Doors, DoorCase, testing::ValuesIn(kCases), CaseName());
