@@ -1,9 +1,9 @@
 /*
  * A host whose own WinMM calls are of several kinds: a timer, wave and MCI
  * functions, MIDI output, a MIDI stream, PlaySoundA imported by ordinal (2)
- * only, and midiOutGetNumDevs loaded late (on its first call, as
- * /DELAYLOAD makes it; the test marks the image's delay-load table as
- * linkers other than GNU ld do). Redirected to vpwmm.dll, each line says where its import landed:
+ * only, and (DOOR_LATE_IMPORT) midiOutGetNumDevs loaded late (on its first
+ * call, as /DELAYLOAD makes it; the test marks the image's delay-load table
+ * as linkers other than GNU ld do). Redirected to vpwmm.dll, each line says where its import landed:
  * "system" (the very function the system's winmm.dll gives for that name or
  * ordinal), "peripheral" (vperiph.dll's), or "elsewhere", and what the call
  * gave. The MIDI bytes it sends are read from the peripheral's report.
@@ -88,7 +88,11 @@ int main(void)
 
     /* Its import is bound by its first call. */
     ports = midiOutGetNumDevs();
+#ifdef DOOR_LATE_IMPORT
     printf("midiOutGetNumDevs, loaded late: %s, %u\n", late_landed(), ports);
+#else
+    printf("midiOutGetNumDevs: %s, %u\n", late_landed(), ports);
+#endif
     printf("midiOutOpen of the MIDI mapper: %u\n",
            midiOutOpen(&port, MIDI_MAPPER, 0, 0, CALLBACK_NULL));
     r = midiOutOpen(&port, 0, 0, 0, CALLBACK_NULL);
