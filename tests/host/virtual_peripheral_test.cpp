@@ -154,7 +154,9 @@ TEST(VirtualPeripheral, LeakingHostMeetsALimit)
     const auto build = standin<decltype(&SetupDiGetClassDevsW)>("SetupDiGetClassDevsW");
     const auto destroy =
         standin<decltype(&SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList");
-    load("port \"A\"\nusb \"USB\\VID_1A2B&PID_3C4D\"\n");
+    // A port that takes any number of clients: one that takes one refuses
+    // the second open long before.
+    load("port \"A\" clients=many\nusb \"USB\\VID_1A2B&PID_3C4D\"\n");
     struct Limit {
         std::function<bool()> make;
         std::function<void()> release_all;
