@@ -335,11 +335,15 @@ MMRESULT prepare_header(Session &session, Caller caller, std::uintptr_t handle, 
         : held == nullptr                             ? MMRESULT(MMSYSERR_INVALHANDLE)
         : header == nullptr || size < kSmallestHeader ? MMRESULT(MMSYSERR_INVALPARAM)
         : prepare && header->lpData == nullptr        ? MMRESULT(MMSYSERR_INVALPARAM)
-        : (header->dwFlags & MHDR_INQUEUE) != 0       ? MMRESULT(MIDIERR_STILLPLAYING)
                                                       : MMRESULT(MMSYSERR_NOERROR);
-    if (r == MMSYSERR_NOERROR && prepare && (header->dwFlags & MHDR_PREPARED) == 0)
-        header->dwFlags = (header->dwFlags & ~DWORD(MHDR_DONE)) | MHDR_PREPARED;
-    else if (r == MMSYSERR_NOERROR && !prepare)
+    // A header prepared already, or not prepared, is left as it is; preparing
+    // clears what an earlier use left (DONE, INQUEUE), as Windows has since 2000.
+    const bool prepared = r == MMSYSERR_NOERROR && (header->dwFlags & MHDR_PREPARED) != 0;
+    if (r == MMSYSERR_NOERROR && prepare && !prepared)
+        header->dwFlags = (header->dwFlags & ~DWORD(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
+    else if (prepared && !prepare && (header->dwFlags & MHDR_INQUEUE) != 0)
+        r = MIDIERR_STILLPLAYING;
+    else if (prepared && !prepare)
         header->dwFlags &= ~DWORD(MHDR_PREPARED);
     session.change(c);
     session.log("%s(handle=0x%llx, size=%u) -> %u", caller.label,
