@@ -45,10 +45,9 @@ MMRESULT unknown_stream(const char *function, HMIDISTRM stream)
 
 extern "C" {
 
-MMRESULT WINAPI midiStreamOpen(LPHMIDISTRM phms, LPUINT puDeviceID, DWORD, DWORD_PTR,
-                               DWORD_PTR, DWORD)
+MMRESULT WINAPI midiStreamOpen(LPHMIDISTRM, LPUINT puDeviceID, DWORD, DWORD_PTR, DWORD_PTR,
+                               DWORD)
 {
-    (void)phms;
     return refuse("midiStreamOpen", "device",
                   puDeviceID != nullptr ? *puDeviceID : 0xFFFFFFFFull, MMSYSERR_NOTSUPPORTED);
 }
