@@ -125,7 +125,7 @@ static int send_direct(HMODULE dll)
     if (send == NULL)
         return -1;
     fflush(stdout); /* the library writes its probe line straight to the handle */
-    result = send(key, 0x40, 0x92, 0x3C, 0x3C);
+    result = send(key, 0x40, 0xB2, 0x3C, 0x3C);
     fflush(stdout);
     return result;
 }

@@ -39,6 +39,8 @@ macro(expect_exchange door)
   expect("${report}" "F0 7E 7F 06 01 F7" "the report through ${door}: the request received")
   expect("${report}" "port 0 \"PERIPHRL MIDI 1\"[^\n]*FF / 92 3C 40 / 82 3C 40 / B2 3C 40 / FF"
          "the report through ${door}: the direct command after the port was closed")
+  expect("${report}" "refused: [^\n]* of output port 0, held open by handle " "the report through ${door}: the library's refused open")
+  expect("${report}" "answer on line 4 \\(port 0 to in 0\\): fired 1 time\n" "the report through ${door}")
   expect("${report}" "handle faults: none\n" "the report through ${door}")
   message("figure: editor host (${ARCH}) through ${door}: identity request answered on the input "
           "port; hiddirect_main 5 while the host held the port, 0 after")
