@@ -111,10 +111,10 @@ TEST(Description, ReadsInputPortsAndAnswers)
 {
     Description d;
     std::string error;
-    ASSERT_TRUE(parse_description("answer 1 90 3C 40 reply 0 80 3C 00 after=250\n"
-                                  "port \"A\" long=67 clients=many\n"
+    ASSERT_TRUE(parse_description("port \"A\" long=67 clients=many\n"
                                   "port \"B\" clients=one\n"
                                   "in \"PERIPHRL MIDI 1\" open=4 close=7 clients=many\n"
+                                  "answer 1 90 3C 40 reply 0 80 3C 00 after=250\n"
                                   "answer 0 F07E7F0601F7 reply 0 F0 7E 7F 06 02 7D 01 F7 # id\n"
                                   "answer 0 FF reply 0 FE\n",
                                   d, error))
@@ -133,7 +133,7 @@ TEST(Description, ReadsInputPortsAndAnswers)
     EXPECT_EQ(d.answers[0].request, (std::vector<std::uint8_t>{0x90, 0x3C, 0x40}));
     EXPECT_EQ(d.answers[0].reply, (std::vector<std::uint8_t>{0x80, 0x3C, 0x00}));
     EXPECT_EQ(d.answers[0].after, 250u);
-    EXPECT_EQ(d.answers[0].line, 1u);
+    EXPECT_EQ(d.answers[0].line, 4u);
     EXPECT_EQ(d.answers[1].request, (std::vector<std::uint8_t>{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}));
     EXPECT_EQ(d.answers[1].reply.size(), 8u);
     EXPECT_EQ(d.answers[1].after, 0u);
@@ -151,8 +151,9 @@ TEST(Description, ReadsInputPortsAndAnswers)
         {"port \"A\"\nin \"B\"\nanswer 0 F0G reply 0 FE\n", "line 3: request bytes are pairs"},
         {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 FE after=60001\n", "line 3: after is at most 60000"},
         {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 FE after=1 after=2\n", "line 3: after= given twice"},
-        // The ports an answer names must exist, wherever they are described.
-        {"answer 1 FE reply 0 FE\nport \"A\"\nin \"B\"\n", "line 1: answer names output port 1"},
+        // The ports an answer names are described above it.
+        {"answer 0 FE reply 0 FE\nport \"A\"\nin \"B\"\n", "line 1: answer names output port 0"},
+        {"port \"A\"\nin \"B\"\nanswer 1 FE reply 0 FE\n", "line 3: answer names output port 1"},
         {"port \"A\"\nanswer 0 FE reply 0 FE\n", "line 2: answer names input port 0"},
     };
     for (const auto &c : refused) {

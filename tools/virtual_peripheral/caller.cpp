@@ -28,7 +28,7 @@ std::wstring module_name(const void *address)
 
 bool is_library(const std::wstring &name)
 {
-    return name.compare(0, 8, L"tarnwick") == 0 && name.size() > 12 &&
+    return name.size() >= 12 && name.compare(0, 8, L"tarnwick") == 0 &&
            name.compare(name.size() - 4, 4, L".dll") == 0;
 }
 

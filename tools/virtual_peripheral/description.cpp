@@ -420,6 +420,14 @@ private:
             if (a.after > kLatestReply)
                 return fail(error, "after is at most 60000 (milliseconds)");
         }
+        // Only ports described above: a file's first bad line is then always
+        // the line that says it.
+        if (a.out >= d_.ports.size())
+            return fail(error, "answer names output port " + std::to_string(a.out) +
+                                   ", which no port line above describes");
+        if (a.in >= d_.inputs.size())
+            return fail(error, "answer names input port " + std::to_string(a.in) +
+                                   ", which no in line above describes");
         if (!one_message(a.reply))
             return fail(error, "a reply is one short message or one SysEx (F0 ... F7)");
         const std::size_t size = a.request.size() + a.reply.size();
@@ -633,18 +641,6 @@ bool parse_description_text(const std::string &text, Description &out, std::stri
         if (!tokenize(line, tokens, message) ||
             (!tokens.empty() && !LineParser(tokens, reading, number).parse(message))) {
             error = "line " + std::to_string(number) + ": " + message;
-            out = Description{};
-            return false;
-        }
-    }
-    // Ports may be described after the answers that name them.
-    for (const Answer &a : out.answers) {
-        const char *missing = a.out >= out.ports.size()  ? "output port"
-                              : a.in >= out.inputs.size() ? "input port"
-                                                          : nullptr;
-        if (missing != nullptr) {
-            error = "line " + std::to_string(a.line) + ": answer names " + missing + " " +
-                    std::to_string(missing[0] == 'o' ? a.out : a.in) + ", which the description does not have";
             out = Description{};
             return false;
         }
