@@ -72,8 +72,11 @@ TEST(VirtualPeripheral, ReportsMidiHandleFaults)
     HMIDIOUT handle = nullptr;
     ASSERT_EQ(open(&handle, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     MIDIOUTCAPSW record;
+    // Called from this program, not the library: a host lists the ports
+    // before it opens one, so the query is logged, not a fault.
     EXPECT_EQ(caps(1, &record, sizeof record), static_cast<MMRESULT>(MMSYSERR_NOERROR));
-    EXPECT_NE(faults().find("midiOutGetDevCapsW for id 1, which no open handle has"),
+    EXPECT_EQ(faults().find("midiOutGetDevCapsW for id 1"), std::string::npos);
+    EXPECT_NE(calls().find("midiOutGetDevCapsW(id=1, size=84) -> 0 (no open handle of this port)"),
               std::string::npos);
     EXPECT_NE(faults().find("of port 0 never closed"), std::string::npos);
     EXPECT_EQ(close(handle), static_cast<MMRESULT>(MMSYSERR_NOERROR));

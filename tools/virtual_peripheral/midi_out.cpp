@@ -68,21 +68,25 @@ MMRESULT WINAPI midiOutGetID(HMIDIOUT hmo, LPUINT puDeviceID)
     });
 }
 
+// The library asks only about a port it holds open, so a query of any other
+// is its fault; a host's own program lists the ports before it opens one.
 MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR uDeviceID, LPMIDIOUTCAPSW pmoc, UINT cbmoc)
 {
+    const bool library = opener_at(__builtin_return_address(0)) == Opener::library;
     return exported("midiOutGetDevCapsW", [&](Session &session) {
         return query_caps(session, {"midiOutGetDevCapsW", MMSYSERR_NODRIVER}, uDeviceID, pmoc,
-                          cbmoc, true);
+                          cbmoc, library);
     });
 }
 
 // The same record with the name in the ANSI code page, as WinMM converts it.
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc)
 {
+    const bool library = opener_at(__builtin_return_address(0)) == Opener::library;
     return exported("midiOutGetDevCapsA", [&](Session &session) {
         MIDIOUTCAPSW wide{};
         const MMRESULT r = query_caps(session, {"midiOutGetDevCapsA", MMSYSERR_NODRIVER}, uDeviceID,
-                                      pmoc != nullptr ? &wide : nullptr, sizeof wide, true);
+                                      pmoc != nullptr ? &wide : nullptr, sizeof wide, library);
         if (r == MMSYSERR_NOERROR) {
             MIDIOUTCAPSA narrow{wide.wMid, wide.wPid, wide.vDriverVersion, {}, wide.wTechnology,
                                 wide.wVoices, wide.wNotes, wide.wChannelMask, wide.dwSupport};
