@@ -22,6 +22,7 @@ import re
 import shlex
 import shutil
 import struct
+import tempfile
 import subprocess
 import sys
 
@@ -66,6 +67,44 @@ def guide_table(source):
     return said
 
 
+GENERATOR_CASES = [
+    # list, vperiph.def's exports, what the refusal says (None: accepted)
+    ("5 CloseDriver\n87 midiOutOpen\n", "midiOutOpen", None),
+    ("5 CloseDriver\n87 midiOutOpen\n93 midiStreamClose\n", "midiOutOpen",
+     "lacks midiStreamClose: through the redirected door"),
+    ("64 midiInGetErrorTextA\n", "", None),
+    ("5 CloseDriver\n5 DefDriverProc\n", "", "given twice"),
+    ("5 CloseDriver extra\n", "", "not ORDINAL [NAME]"),
+    ("0 CloseDriver\n", "", "out of range"),
+]
+
+
+def generator(source):
+    """forwarder_def.py refuses a MIDI function that would reach the system's
+    ports, and a list it cannot read soundly, writing nothing."""
+    script = os.path.join(source, "tools", "virtual_peripheral", "forwarder_def.py")
+    with tempfile.TemporaryDirectory() as work:
+        names, peripheral = os.path.join(work, "list.txt"), os.path.join(work, "vperiph.def")
+        out = os.path.join(work, "out.def")
+        for text, exported, reason in GENERATOR_CASES:
+            with open(names, "w") as f:
+                f.write("# a comment\n" + text)
+            with open(peripheral, "w") as f:
+                f.write("LIBRARY vperiph.dll\nEXPORTS\n    " + exported + "\n")
+            result = subprocess.run([sys.executable, script, "def", names, peripheral, out],
+                                    capture_output=True, text=True)
+            made = os.path.exists(out)
+            if reason is None and (result.returncode != 0 or not made):
+                sys.exit(f"forwarder_def refused {text!r}: {result.stderr}")
+            if reason is not None and (result.returncode != 1 or reason not in result.stderr or
+                                       made):
+                sys.exit(f"forwarder_def on {text!r}: exit {result.returncode}, wanted "
+                         f"'{reason}':\n{result.stderr}")
+            if made:
+                os.remove(out)
+    return sum(1 for case in GENERATOR_CASES if case[2]), len(GENERATOR_CASES)
+
+
 def exports(arch, system_path, vpwmm_path, vperiph_path, source):
     system = set(forwarders(system_path))
     named = {n for _, n in system if n}
@@ -96,12 +135,14 @@ def exports(arch, system_path, vpwmm_path, vperiph_path, source):
     wrong = sorted(n for n in midi if said[n] != (n in peripheral))
     if wrong:
         sys.exit(f"the guide says the wrong door for {wrong}")
+    refused, cases = generator(source)
     ordinals = sorted(o for o, _ in system)
     print(f"figure: redirected door ({arch}): vpwmm.dll exports the {len(system)} exports of "
           f"the prefix's winmm.dll (ordinals {ordinals[0]}-{ordinals[-1]}, "
           f"{len(system) - len(named)} by ordinal only): {to_peripheral} to vperiph.dll, "
           f"{len(system) - to_peripheral} to the system's winmm; "
-          f"{sum(said.values())} of {len(midi)} MIDI functions answered by the peripheral")
+          f"{sum(said.values())} of {len(midi)} MIDI functions answered by the peripheral; "
+          f"forwarder_def.py refuses {refused} of {cases} lists")
 
 
 def guide_step(readme):

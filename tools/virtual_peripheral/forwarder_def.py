@@ -26,7 +26,6 @@ import sys
 # hand the peripheral's ids and handles to the system's ports.
 MIDI_FOR_THE_SYSTEM = {"midiInGetErrorTextA", "midiInGetErrorTextW",
                        "midiOutGetErrorTextA", "midiOutGetErrorTextW"}
-STRICT = False
 
 
 class Refused(Exception):
@@ -104,13 +103,10 @@ def forwarder_def(exports, peripheral):
             if name.startswith("midi") and name not in MIDI_FOR_THE_SYSTEM:
                 leaking.append(name)
             lines.append(f"    {name} = winmm.{name} @{ordinal}")
-    if leaking and STRICT:
+    if leaking:
         raise Refused("vperiph.def lacks " + ", ".join(leaking) + ": through the redirected "
                       "door they would reach the system's ports with the peripheral's ids "
                       "and handles (export them from vperiph.dll, refused if need be)")
-    if leaking:
-        print("forwarder_def: note: to the system's winmm: " + ", ".join(leaking),
-              file=sys.stderr)
     return "\n".join(lines) + "\n"
 
 

@@ -1,12 +1,15 @@
-// The WinMM MIDI functions the redirected door refuses: streams and MIDI
-// thru. Forwarded to the system's winmm they would take the peripheral's
-// port ids and handles for the system's own ports (a stream opened on id 0
-// would play on the system's first synthesizer), so they are answered here,
-// logged like every call, and never reach any port. A stream is never opened
-// through this door, so every stream handle is one it does not know.
+// The WinMM MIDI functions the redirected door refuses: streams, MIDI thru
+// and driver messages. Forwarded to the system's winmm they would take the
+// peripheral's port ids and handles for the system's own ports (a stream
+// opened on id 0 would play on the system's first synthesizer), so they are
+// answered here, logged like every call, and never reach any port. A stream
+// is never opened through this door, so every stream handle is one it does
+// not know.
 #define _WINMM_
 #include <windows.h>
 #include <mmsystem.h>
+
+#include <cstdio>
 
 #include "session.h"
 
@@ -14,16 +17,23 @@ using namespace vperiph;
 
 namespace {
 
-// Counts and logs one refused call: "NAME(ARGUMENTS) -> RESULT (refused)".
+// Counts and logs one refused call: "NAME(ARGUMENTS) -> RESULT (refused ...)".
 MMRESULT refuse(const char *function, const char *arguments, unsigned long long value,
-                MMRESULT result)
+                MMRESULT result, const char *more = "")
 {
     return in_session<MMRESULT>(function, result, [&](Session &session) {
         session.change(call_change());
-        session.log("%s(%s=0x%llx) -> %u (refused: not presented through this door)", function,
-                    arguments, value, result);
+        session.log("%s(%s=0x%llx%s) -> %u (refused: not presented through this door)",
+                    function, arguments, value, more, result);
         return result;
     });
+}
+
+MMRESULT refuse_message(const char *function, const void *handle, UINT message)
+{
+    char more[32];
+    std::snprintf(more, sizeof more, ", message=0x%x", message);
+    return refuse(function, "handle", value_of(handle), MMSYSERR_NOTSUPPORTED, more);
 }
 
 MMRESULT unknown_stream(const char *function, HMIDISTRM stream)
@@ -35,10 +45,9 @@ MMRESULT unknown_stream(const char *function, HMIDISTRM stream)
 
 extern "C" {
 
-MMRESULT WINAPI midiStreamOpen(LPHMIDISTRM phms, LPUINT puDeviceID, DWORD, DWORD_PTR,
-                               DWORD_PTR, DWORD)
+MMRESULT WINAPI midiStreamOpen(LPHMIDISTRM, LPUINT puDeviceID, DWORD, DWORD_PTR, DWORD_PTR,
+                               DWORD)
 {
-    (void)phms;
     return refuse("midiStreamOpen", "device",
                   puDeviceID != nullptr ? *puDeviceID : 0xFFFFFFFFull, MMSYSERR_NOTSUPPORTED);
 }
@@ -77,6 +86,16 @@ MMRESULT WINAPI midiConnect(HMIDI hmi, HMIDIOUT, LPVOID)
 MMRESULT WINAPI midiDisconnect(HMIDI hmi, HMIDIOUT, LPVOID)
 {
     return refuse("midiDisconnect", "handle", value_of(hmi), MMSYSERR_NOTSUPPORTED);
+}
+
+MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT uMsg, DWORD_PTR, DWORD_PTR)
+{
+    return refuse_message("midiOutMessage", hmo, uMsg);
+}
+
+MMRESULT WINAPI midiInMessage(HMIDIIN hmi, UINT uMsg, DWORD_PTR, DWORD_PTR)
+{
+    return refuse_message("midiInMessage", hmi, uMsg);
 }
 
 } // extern "C"
