@@ -31,6 +31,7 @@ constexpr DWORD_PTR kOdd = ~DWORD_PTR(0) - 1; // a result no call gives: the che
 enum class Op {
     Open, Close, Short, Prepare, Long, Unprepare, Reset, Volume, Caps,          // output
     InOpen, InClose, InPrepare, InAdd, InStart, InStop, InReset, InUnprepare, InName, // input
+    StreamOpen, StreamOut, StreamRestart, StreamClose, // a stream on the slot's port
     OtherDoorOpen, // the peripheral's own midiOutOpen, as the redirected door reaches it
     Direct,        // the library's direct command to "PERIPHRL": `want` is its result
     Counts,        // both port counts reach the peripheral; the timer reaches the system
@@ -65,6 +66,8 @@ const char kReply[] = "F0 7E 7F 06 02 7D 01 00 02 00 01 00 00 00 F7";
 const char kAnswer[] = "answer 0 F0 7E 7F 06 01 F7 reply 0 F0 7E 7F 06 02 7D 01 00 02 00 01 00 00 00 F7\n";
 const char kLong40[] = "F0 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B "
                        "1C 1D 1E 1F 20 21 22 23 24 25 26 F7";
+// One MIDIEVENT: no delta time, stream 0, a short message 90 3C 40.
+const char kStreamEvent[] = "00 00 00 00 00 00 00 00 90 3C 40 00";
 const char kDirect[] = "port 0 \"PERIPHRL MIDI 1\": FF / 92 3C 40 / 82 3C 40 / 92 3C 40 / FF\n";
 
 Step open(int slot, DWORD type, DWORD_PTR want = 0) { return {Op::Open, slot, type, nullptr, want, 0}; }
@@ -149,6 +152,12 @@ const Case kCases[] = {
       call(Op::InClose, 1)}},
     {"OtherCalls", "port counts reach the peripheral, other WinMM calls the system", kBoth, "", "",
      {call(Op::Counts, 0)}},
+    {"Stream", "a stream's events played on port 0, the stream's header done", kDriver, "", "",
+     {{Op::StreamOpen, 0, CALLBACK_FUNCTION, nullptr, 0, 0}, note(MOM_OPEN), bytes(Op::Prepare, 0, kStreamEvent),
+      bytes(Op::StreamOut, 0, kStreamEvent), call(Op::StreamRestart, 0), note(MOM_DONE, 0, kHeader),
+      call(Op::Unprepare, 0), call(Op::StreamClose, 0), note(MOM_CLOSE), said("port 0 \"PERIPHRL MIDI 1\": 90 3C 40\n")}},
+    {"RefusedHere", "the mapper and streams refused through the redirected door, as the guide says", kRedirected,
+     "", "", {open(2, CALLBACK_NULL, MMSYSERR_BADDEVICEID), {Op::StreamOpen, 0, CALLBACK_NULL, nullptr, MMSYSERR_NOTSUPPORTED, 0}}},
     {"Mapper", "the MIDI mapper's long messages reach port 0, done and notified", kDriver, "", "",
      {open(2, CALLBACK_FUNCTION), note(MOM_OPEN, 2), bytes(Op::Prepare, 2, kIdentity), bytes(Op::Long, 2, kIdentity),
       note(MOM_DONE, 2, kHeader), call(Op::Unprepare, 2), call(Op::Close, 2), note(MOM_CLOSE, 2),
@@ -279,7 +288,7 @@ void fill(MIDIHDR &h, BYTE *data, const char *text)
     std::memset(&h, 0, sizeof h);
     std::memcpy(data, b.data(), b.size());
     h.lpData = reinterpret_cast<LPSTR>(data);
-    h.dwBufferLength = static_cast<DWORD>(b.size());
+    h.dwBufferLength = h.dwBytesRecorded = static_cast<DWORD>(b.size());
 }
 
 template <typename F> F peripheral(const char *name)
@@ -304,6 +313,16 @@ const char *run_call(const Step &s, DWORD_PTR &r)
             peripheral<decltype(&midiOutClose)>("midiOutClose")(other);
         return "vperiph.dll's midiOutOpen";
     }
+    case Op::StreamOpen: {
+        UINT id = device(k);
+        HMIDISTRM stream = nullptr;
+        r = midiStreamOpen(&stream, &id, 1, callback_for(static_cast<DWORD>(s.arg)), kInstance, static_cast<DWORD>(s.arg));
+        side.out[k] = reinterpret_cast<HMIDIOUT>(stream);
+        return "midiStreamOpen";
+    }
+    case Op::StreamOut: r = midiStreamOut(reinterpret_cast<HMIDISTRM>(side.out[k]), &oh, whole); return "midiStreamOut";
+    case Op::StreamRestart: r = midiStreamRestart(reinterpret_cast<HMIDISTRM>(side.out[k])); return "midiStreamRestart";
+    case Op::StreamClose: r = midiStreamClose(reinterpret_cast<HMIDISTRM>(side.out[k])); return "midiStreamClose";
     case Op::Close: r = midiOutClose(side.out[k]); return "midiOutClose";
     case Op::Short: r = midiOutShortMsg(side.out[k], static_cast<DWORD>(s.arg)); return "midiOutShortMsg";
     case Op::Prepare:
