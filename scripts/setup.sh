@@ -93,6 +93,34 @@ tw_i386_runs() {
     return $status
 }
 
+# The program that really runs an i386 executable, when it is not the
+# executable itself: a handler this system cannot see (a chroot's or a
+# container's binfmt_misc is its own, while the host's handlers still act).
+# The probe waits in pause() so that its /proc entry can be read; it is
+# killed once read. Prints nothing where the kernel runs it itself, or where
+# it cannot be told within five seconds.
+tw_i386_runner() {
+    local dir pid exe="" shell i
+    dir="$(tw_exec_dir)" || return 0
+    # mov eax, 29 (pause); int 0x80; then exit(0) as the probe above.
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x62\x00\x00\x00\x62\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x1d\x00\x00\x00\xcd\x80\x31\xdb\x31\xc0\x40\xcd\x80' >"$dir/i386-wait"
+    chmod +x "$dir/i386-wait"
+    shell="$(readlink "/proc/$$/exe" 2>/dev/null)" || shell=""
+    "$dir/i386-wait" 2>/dev/null &
+    pid=$!
+    # Until it has exec'd, the child is still this shell.
+    for ((i = 0; i < 100; i++)); do
+        exe="$(readlink "/proc/$pid/exe" 2>/dev/null)" || exe=""
+        [ -n "$exe" ] && [ "$exe" != "$shell" ] && break
+        exe=""
+        sleep 0.05
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    rm -rf "$dir"
+    case "$exe" in "" | */i386-wait) ;; *) echo "$exe" ;; esac
+}
+
 # A handler acts whether or not binfmt_misc is mounted here, so where it is
 # not, it is mounted to look (as root, or through sudo; that registers
 # nothing), and unmounted again by tw_binfmt_leave unless a handler of ours
@@ -156,6 +184,9 @@ tw_i386_mode() {
                     "remove it and run again)"
             TW_I386_REGISTER=1
         fi
+    elif [ "$runs" -eq 0 ] && [ -n "$(tw_i386_runner)" ]; then
+        # Taken by a handler this system cannot see: used as it is.
+        TW_I386_MODE=emulated
     elif [ "$runs" -eq 0 ] && [ "${TARNWICK_I386:-auto}" = auto ]; then
         TW_I386_MODE=native
     else
@@ -204,8 +235,11 @@ tw_i386_ready() {
         TW_I386_HANDLER="$tw_binfmt/$tw_own_handler"
     fi
     TW_I386_INTERPRETER=""
-    [ -z "$TW_I386_HANDLER" ] ||
+    if [ -n "$TW_I386_HANDLER" ]; then
         TW_I386_INTERPRETER="$(awk '/^interpreter / {print $2}' "$TW_I386_HANDLER")"
+    elif [ "$TW_I386_MODE" = emulated ]; then
+        TW_I386_INTERPRETER="$(tw_i386_runner)"
+    fi
     tw_binfmt_leave
     tw_i386_runs || tw_fail "32-bit x86 programs do not run here ($TW_I386_MODE), so the 32-bit" \
         "DLL cannot be tested"
@@ -217,8 +251,14 @@ tw_run_figures() {
     if [ "$TW_I386_MODE" = emulated ]; then
         local version
         version="$("$TW_I386_INTERPRETER" --version 2>/dev/null | head -n1)" || true
-        echo "  i686 programs: emulated, ${version:-$TW_I386_INTERPRETER} through the binfmt_misc" \
-            "handler ${TW_I386_HANDLER##*/}, running $(tw_loader i686) in a 32-bit prefix"
+        if [ -n "$TW_I386_HANDLER" ]; then
+            echo "  i686 programs: emulated, ${version:-$TW_I386_INTERPRETER} through the binfmt_misc" \
+                "handler ${TW_I386_HANDLER##*/}, running $(tw_loader i686) in a 32-bit prefix"
+        else
+            echo "  i686 programs: emulated, ${version:-$TW_I386_INTERPRETER} through a binfmt_misc" \
+                "handler this system cannot see (the host's, from a chroot or container)," \
+                "running $(tw_loader i686) in a 32-bit prefix"
+        fi
     else
         echo "  i686 programs: native, through $(tw_loader i686) in a 32-bit prefix"
     fi

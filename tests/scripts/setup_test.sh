@@ -14,7 +14,7 @@ magic=7f454c4601010100000000000000000002000300
 entry() { printf '%s\ninterpreter %s\nflags: F\noffset 0\nmagic %s\n' "$2" "$3" "$magic" >"$bin/$1"; }
 
 # One case in a fresh fake machine. kernel: i386 when it runs i386 programs
-# itself; noexec: the folders no program runs in; works: interpreters that
+# itself, hidden:PATH when a handler it cannot see runs them through PATH; noexec: the folders no program runs in; works: interpreters that
 # run. Prints the decision, then what was done as root.
 decide() {
     local kernel="$1" noexec="$2" works="$3"
@@ -44,15 +44,17 @@ decide() {
             # A handler takes precedence over the kernel's own loader; one
             # acts only where binfmt_misc is mounted (looking mounts nothing).
             local handler
-            [ -e "$bin/status" ] && handler="$(tw_i386_handler)" || { [ "$kernel" = i386 ]; return; }
+            [ -e "$bin/status" ] && handler="$(tw_i386_handler)" || { [ "$kernel" != none ]; return; }
             [[ " $works " == *" $(awk '/^interpreter/ {print $2}' "$handler") "* ]]
         }
+        # hidden:PATH, a handler of the host that this system cannot see.
+        tw_i386_runner() { [[ "$kernel" != hidden:* ]] || echo "${kernel#hidden:}"; }
         tw_install_packages() { :; }
         tw_qemu_recent() { false; }
         tw_qemu_candidate() { echo 1:7.2+dfsg-7; }
         tw_debian_codename() { echo bookworm; }
         tw_apt_policy() { cat "$work/policy"; }
-        (tw_install && echo "mode $TW_I386_MODE ${TW_I386_HANDLER##*/}") || echo "failed"
+        (tw_install && echo "mode $TW_I386_MODE ${TW_I386_HANDLER##*/}" && tw_run_figures) || echo "failed"
     ) 2>&1
 }
 
@@ -100,9 +102,10 @@ asked for emulation|i386|||/usr/bin/qemu-i386|emulated|env DEBIAN_FRONTEND=nonin
 not mounted, native|i386|status:absent||||root: mount -t binfmt_misc;root: umount;mode native |qemu-user;write
 not mounted, registered|none|status:absent||/usr/bin/qemu-i386||root: mount -t binfmt_misc;write :tarnwick-qemu-i386:;mode emulated tarnwick-qemu-i386|root: umount;failed
 not mounted, then a failure|none|status:absent qemu-i386:enabled:/usr/bin/qemu-i386||||not this script's;root: umount;failed|qemu-user;write
+host's handler, unseen|hidden:/host/qemu-i386|status:absent||||mode emulated ;i686 programs: emulated, /host/qemu-i386 through a binfmt_misc handler this system cannot see|qemu-user;write
 switched off|none|status:disabled||/usr/bin/qemu-i386||binfmt_misc is disabled;failed|qemu-user;write
 EOF
 [ "$failures" -eq 0 ] || exit 1
-echo "figure: setup.sh decisions: 13 fake machines; no handler of the machine's removed or replaced," \
+echo "figure: setup.sh decisions: 14 fake machines; no handler of the machine's removed or replaced," \
     "nothing installed where nothing can run or nothing could be registered, nothing registered" \
     "where 32-bit programs run, binfmt_misc mounted only to look unmounted again"
