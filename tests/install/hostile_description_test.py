@@ -201,7 +201,8 @@ def main(argv):
         sys.exit("\n".join(failures))
     print(f"figure: hostile descriptions ({arch}): {runs} runs of the redirected tools, each "
           f"ended normally; largest peak {peak_mb:.0f} MB (limit {LIMIT_MB}), longest "
-          f"{longest:.1f} s; refused lines named, accepted text read and reported as UTF-8")
+          f"{longest:.1f} s; refused lines named, accepted text read and reported as UTF-8; "
+          f"what is not a regular file read to its end or refused with the reason")
 
 
 if __name__ == "__main__":

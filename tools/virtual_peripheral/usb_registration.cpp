@@ -90,14 +90,15 @@ LONG add_entry(HKEY usb, const UsbEntry &e, std::size_t index)
     LONG r = create(usb, device_id(e), device);
     if (r == ERROR_SUCCESS)
         r = create_instance(device.h, index, instance);
-    if (r == ERROR_SUCCESS)
-        r = set_exact(instance.h, L"ClassGUID", REG_SZ, reinterpret_cast<const BYTE *>(kUsbClass),
-                      sizeof kUsbClass);
     // Byte for byte: a description may give the property with an odd length
-    // or without its terminators.
+    // or without its terminators. The class last: Wine's setupapi lists an
+    // instance once it has one, so a run cut short lists nothing half made.
     if (r == ERROR_SUCCESS)
         r = set_exact(instance.h, L"HardwareID", REG_MULTI_SZ, e.property.data(),
                       static_cast<DWORD>(e.property.size()));
+    if (r == ERROR_SUCCESS)
+        r = set_exact(instance.h, L"ClassGUID", REG_SZ, reinterpret_cast<const BYTE *>(kUsbClass),
+                      sizeof kUsbClass);
     return r;
 }
 
