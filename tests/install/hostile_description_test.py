@@ -68,22 +68,6 @@ KINDS = [
 ]
 
 
-def feed(fifo, stop):
-    """Writes a valid description into `fifo` whenever a reader opens it."""
-    while not stop.is_set():
-        try:
-            fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
-        except OSError:  # no reader yet
-            time.sleep(0.01)
-            continue
-        try:
-            os.write(fd, PERIPHERAL.encode())
-        except OSError:
-            pass
-        finally:
-            os.close(fd)
-
-
 def main(argv):
     build, arch, few, work = argv[1], argv[2], argv[3] in ("ON", "1", "TRUE"), argv[4]
     wine = argv[5:]
@@ -170,12 +154,12 @@ def main(argv):
             if code != 1 or not re.search(expected, err):
                 failures.append(f"vperiph-registry add ({name}): exit {code}\n{out}{err}")
 
-    # What is not a regular file, named by TARNWICK_VP_FILE.
-    stop = threading.Event()
+    # What is not a regular file, named by TARNWICK_VP_FILE. The writer holds
+    # its FIFO open, a description waiting in it.
     os.mkfifo(os.path.join(work, "fifo-writer"))
     os.mkfifo(os.path.join(work, "fifo-alone"))
-    writer = threading.Thread(target=feed, args=(os.path.join(work, "fifo-writer"), stop))
-    writer.start()
+    writer = os.open(os.path.join(work, "fifo-writer"), os.O_RDWR)
+    os.write(writer, PERIPHERAL.encode())
     try:
         for name, target, reason in KINDS:
             if few and target != "fifo-writer":
@@ -194,8 +178,7 @@ def main(argv):
                     or f"virtual peripheral: {windows_path}: {why}" not in err.splitlines()):
                 failures.append(f"{name}: exit {code}, description line '{line}'\n{err}")
     finally:
-        stop.set()
-        writer.join()
+        os.close(writer)
 
     if failures:
         sys.exit("\n".join(failures))
