@@ -96,8 +96,10 @@ VPERIPH_API size_t VPERIPH_CALL vp_report(char *buffer, size_t size);
  * with the values ClassGUID and HardwareID (the entry's hardware-ID data as
  * REG_MULTI_SZ). The device key is named after the entry's first hardware ID
  * without "USB\", the instance key "TARNWICK&<n>" after its place in the
- * description; repeat=N makes N instances. Every key added is marked with the
- * value TarnwickVirtualPeripheral. Replaces what an earlier registration
+ * description, or the next free number when a key of that name is there
+ * (nothing is written into a key it did not make); repeat=N makes N
+ * instances. Values are written byte for byte. Every key added is marked
+ * with the value TarnwickVirtualPeripheral. Replaces what an earlier registration
  * added. Ports are ignored; items only the stand-ins can present (bytes=,
  * property=, appear=, vanish=, classdevs fail, fail N) are refused.
  * Returns the number of instances added, or -1 with the message in error. */
