@@ -209,10 +209,13 @@ TEST(VirtualPeripheral, LeakingHostMeetsALimit)
 
 // Registering for Wine's own setupapi refuses what only the stand-in can
 // present, and removing takes exactly what registering added: a device key
-// that was there before stays, with its own instance. It runs with the other
-// registry cases, in the one process that touches this prefix's registry.
+// that was there before stays, with its own instances, one named like the
+// registration's own among them, into which nothing is written. Values are
+// written byte for byte. It runs with the other registry cases, in the one
+// process that touches this prefix's registry.
 TEST(WineOwn, RegistryTakesOutExactlyWhatItPutIn)
 {
+    const DWORD kMine = 0x4d696e65;
     char error[512];
     for (const char *only_standin : {"usb \"USB\\VID_1A2B&PID_3C4D\" bytes=41\n",
                                      "usb \"USB\\VID_1A2B&PID_3C4D\" property=13\n",
@@ -228,10 +231,26 @@ TEST(WineOwn, RegistryTakesOutExactlyWhatItPutIn)
     const bool usb_existed =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, usb, 0, KEY_READ, &existing) == ERROR_SUCCESS;
     RegCloseKey(existing);
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (device + L"\\EXISTING").c_str(), 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &existing, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(existing);
+    for (const wchar_t *instance : {L"\\EXISTING", L"\\TARNWICK&0"}) {
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (device + instance).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &existing, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(existing, L"Mine", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&kMine),
+                       sizeof kMine);
+        RegCloseKey(existing);
+    }
+    // A value's bytes, empty when there is none.
+    const auto value = [](const std::wstring &key, const wchar_t *name) {
+        std::vector<BYTE> data(512);
+        DWORD size = static_cast<DWORD>(data.size());
+        HKEY k = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS ||
+            RegQueryValueExW(k, name, nullptr, nullptr, data.data(), &size) != ERROR_SUCCESS)
+            size = 0;
+        RegCloseKey(k);
+        data.resize(size);
+        return data;
+    };
     const auto instances = [&] {
         HKEY key = nullptr;
         DWORD n = 0;
@@ -242,13 +261,27 @@ TEST(WineOwn, RegistryTakesOutExactlyWhatItPutIn)
         }
         return n;
     };
-    EXPECT_EQ(vp_register("usb \"USB\\VID_1A2B&PID_3C4D\" repeat=2\nusb \"USB\\VID_9999&PID_0001\"\n",
+    EXPECT_EQ(vp_register("usb \"USB\\VID_1A2B&PID_3C4D\" repeat=2\nusb \"USB\\VID_9999&PID_0001\"\n"
+                          "usb-hex 5500 5300\n",
                           error, sizeof error),
-              3)
+              4)
         << error;
-    EXPECT_EQ(instances(), 3u);
-    EXPECT_EQ(vp_unregister(error, sizeof error), 3) << error;
-    EXPECT_EQ(instances(), 1u) << "the instance that was there before stays";
+    EXPECT_EQ(instances(), 4u);
+    const std::vector<BYTE> mine(reinterpret_cast<const BYTE *>(&kMine),
+                                 reinterpret_cast<const BYTE *>(&kMine + 1));
+    const std::wstring foreign = device + L"\\TARNWICK&0";
+    EXPECT_EQ(value(foreign, L"HardwareID").size(), 0u) << "written into a key it did not make";
+    EXPECT_EQ(value(foreign, L"Mine"), mine);
+    const wchar_t id[] = L"USB\\VID_1A2B&PID_3C4D\0";
+    EXPECT_EQ(value(device + L"\\TARNWICK&2", L"HardwareID"),
+              std::vector<BYTE>(reinterpret_cast<const BYTE *>(id),
+                                reinterpret_cast<const BYTE *>(id) + sizeof id));
+    EXPECT_EQ(value(std::wstring(usb) + L"\\US\\TARNWICK&3", L"HardwareID"),
+              (std::vector<BYTE>{0x55, 0, 0x53, 0}))
+        << "not as the description gives it";
+    EXPECT_EQ(vp_unregister(error, sizeof error), 4) << error;
+    EXPECT_EQ(instances(), 2u) << "the instances that were there before stay";
+    EXPECT_EQ(value(foreign, L"Mine"), mine);
     EXPECT_EQ(vp_unregister(error, sizeof error), 0);
     HKEY other = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,

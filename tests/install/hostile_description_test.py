@@ -10,6 +10,11 @@ report must name the refused line, or show what an accepted file describes
 as valid UTF-8. `--help` uses no port or entry, so it reads no description
 and leaves no report. vperiph-registry refuses what vperiph.dll refuses, with
 the same words.
+
+Then TARNWICK_VP_FILE names what is not a regular file: a file whose size
+reads 0 but which holds text is read to its end; a folder, a FIFO (with a
+writer, or none) and a device are refused with the reason, in the report's
+description line and on standard error, and never hang the host.
 """
 import glob
 import os
@@ -18,6 +23,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 LIMIT_MB = 256
@@ -49,6 +55,18 @@ CASES = [
     ("a NUL byte", b'port "A"\n# \x00\n', r"line 2: a NUL byte", False),
 ]
 
+SPECIAL = "is a pipe or a device, not a file"
+# name, what TARNWICK_VP_FILE names (a FIFO is made in the work folder), the
+# reason it is refused with, or None when it is read: /proc/version's first
+# word is then the unknown keyword.
+KINDS = [
+    ("a /proc file, size 0", "/proc/version", None),
+    ("a folder", "/tmp", "is a folder, not a file"),
+    ("/dev/zero", "/dev/zero", SPECIAL),
+    ("a FIFO with a writer", "fifo-writer", SPECIAL),
+    ("a FIFO with no writer", "fifo-alone", SPECIAL),
+]
+
 
 def main(argv):
     build, arch, few, work = argv[1], argv[2], argv[3] in ("ON", "1", "TRUE"), argv[4]
@@ -66,15 +84,19 @@ def main(argv):
            if k not in ("WINEDLLOVERRIDES", "TARNWICK_VP_FILE", "TARNWICK_VP_REPORT")}
     failures, peak_mb, longest, runs = [], 0.0, 0.0, 0
 
-    def wine_run(*args):
+    def wine_run(*args, extra_env=None):
         nonlocal peak_mb, longest, runs
         started = time.monotonic()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen(wine + list(args), cwd=host, env=env, stdout=out,
-                                       stderr=err)
+            process = subprocess.Popen(wine + list(args), cwd=host, env={**env, **(extra_env or {})},
+                                       stdout=out, stderr=err)
+            # A host that hangs is a failure, not a test that never ends.
+            timer = threading.Timer(300, process.kill)
+            timer.start()
             # Reaped here, for the child's own peak: the loader becomes the
             # Windows process.
             _, status, usage = os.wait4(process.pid, 0)
+            timer.cancel()
             process.returncode = os.waitstatus_to_exitcode(status)
             out.seek(0)
             err.seek(0)
@@ -132,11 +154,38 @@ def main(argv):
             if code != 1 or not re.search(expected, err):
                 failures.append(f"vperiph-registry add ({name}): exit {code}\n{out}{err}")
 
+    # What is not a regular file, named by TARNWICK_VP_FILE. The writer holds
+    # its FIFO open, a description waiting in it.
+    os.mkfifo(os.path.join(work, "fifo-writer"))
+    os.mkfifo(os.path.join(work, "fifo-alone"))
+    writer = os.open(os.path.join(work, "fifo-writer"), os.O_RDWR)
+    os.write(writer, PERIPHERAL.encode())
+    try:
+        for name, target, reason in KINDS:
+            if few and target != "fifo-writer":
+                continue
+            path = target if target.startswith("/") else os.path.join(work, target)
+            windows_path = "Z:" + path.replace("/", "\\")
+            before = reports()
+            code, out, err, _ = wine_run(os.path.join(host, "tarnwick-cli.exe"), "count", "1A2B",
+                                         "3C4D", extra_env={"TARNWICK_VP_FILE": windows_path})
+            new = sorted(reports() - before)
+            why = reason or "line 1: unknown keyword 'Linux'"
+            report = open(new[0], encoding="utf-8").read() if len(new) == 1 else ""
+            line = report.split("\n")[2] if report.count("\n") > 2 else ""
+            if (code != 0 or line != f"  description: {windows_path} (TARNWICK_VP_FILE): {why}; "
+                    "no ports and no USB entries are presented"
+                    or f"virtual peripheral: {windows_path}: {why}" not in err.splitlines()):
+                failures.append(f"{name}: exit {code}, description line '{line}'\n{err}")
+    finally:
+        os.close(writer)
+
     if failures:
         sys.exit("\n".join(failures))
     print(f"figure: hostile descriptions ({arch}): {runs} runs of the redirected tools, each "
           f"ended normally; largest peak {peak_mb:.0f} MB (limit {LIMIT_MB}), longest "
-          f"{longest:.1f} s; refused lines named, accepted text read and reported as UTF-8")
+          f"{longest:.1f} s; refused lines named, accepted text read and reported as UTF-8; "
+          f"what is not a regular file read to its end or refused with the reason")
 
 
 if __name__ == "__main__":

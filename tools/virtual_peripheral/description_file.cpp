@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "process.h"
@@ -16,9 +17,66 @@ constexpr DWORD kLargestDescription = 16 << 20;
 
 const wchar_t kDefaultDescription[] = L"vperiph.vp";
 
+// What the path names, asked without opening it: a pipe or a device is never
+// opened, since what it holds comes when a writer decides, or never.
+enum class Kind { file, folder, special, unknown };
+
+Kind kind_of(const std::wstring &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes))
+        return (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::folder
+                                                                           : Kind::file;
+    // Wine answers so for a FIFO or a device; Windows for a pipe's or a
+    // device's name.
+    return GetLastError() == ERROR_INVALID_PARAMETER ? Kind::special : Kind::unknown;
+}
+
+const char kSpecial[] = "is a pipe or a device, not a file";
+
+// Reads to the end, whatever size the file says it has (a /proc file says 0),
+// and refuses it once it holds more than the largest description.
+bool read_to_end(HANDLE file, std::string &bytes, std::string &why)
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) {
+        why = format("cannot be read (error %lu)", static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    if (size.QuadPart > kLargestDescription) {
+        why = "is larger than 16 MB";
+        return false;
+    }
+    constexpr std::size_t kChunk = 64 << 10;
+    bytes.clear();
+    for (;;) {
+        const std::size_t had = bytes.size();
+        const std::size_t wanted =
+            std::max(had + kChunk, static_cast<std::size_t>(size.QuadPart) + 1);
+        bytes.resize(std::min<std::size_t>(wanted, kLargestDescription + 1));
+        DWORD got = 0;
+        if (!ReadFile(file, &bytes[had], static_cast<DWORD>(bytes.size() - had), &got, nullptr)) {
+            why = "cannot be read";
+            return false;
+        }
+        bytes.resize(had + got);
+        if (bytes.size() > kLargestDescription) {
+            why = "is larger than 16 MB";
+            return false;
+        }
+        if (got == 0)
+            return true;
+    }
+}
+
 bool read_bytes(const std::wstring &path, std::string &bytes, std::string &why, bool &absent)
 {
     absent = false;
+    const Kind kind = kind_of(path);
+    if (kind == Kind::folder || kind == Kind::special) {
+        why = kind == Kind::folder ? "is a folder, not a file" : kSpecial;
+        return false;
+    }
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -28,24 +86,13 @@ bool read_bytes(const std::wstring &path, std::string &bytes, std::string &why, 
                      : format("cannot be opened (error %lu)", static_cast<unsigned long>(error));
         return false;
     }
-    bool ok = true;
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size)) {
-        why = format("cannot be read (error %lu)", static_cast<unsigned long>(GetLastError()));
-        ok = false;
-    } else if (size.QuadPart > kLargestDescription) {
-        why = "is larger than 16 MB";
-        ok = false;
-    } else {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-        DWORD got = 0;
-        if (!bytes.empty() &&
-            (!ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-             got != bytes.size())) {
-            why = "cannot be read";
-            ok = false;
-        }
-    }
+    // Whatever the name said (a console, a pipe's name on Windows): only a
+    // file on a disk is read.
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    if (!ok)
+        why = kSpecial;
+    else
+        ok = read_to_end(file, bytes, why);
     CloseHandle(file);
     return ok;
 }

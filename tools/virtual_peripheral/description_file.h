@@ -11,9 +11,11 @@
 
 namespace vperiph {
 
-// Reads and parses the file at `path` (at most 16 MB). False with the
-// reason otherwise, which names the line for a file that cannot be parsed;
-// absent tells a missing file.
+// Reads and parses the file at `path` to its end (at most 16 MB, whatever
+// size it says it has). A folder, a pipe (a FIFO) or a device is refused
+// without being read, since a pipe's content comes when its writer decides.
+// False with the reason otherwise, which names the line for a file that
+// cannot be parsed; absent tells a missing file.
 bool read_description_file(const std::wstring &path, Description &d, std::string &why,
                            bool &absent);
 

@@ -1,11 +1,13 @@
 // Selecting the virtual peripheral's driver for Wine's own winmm: the
 // prefix's audio driver becomes "vp" (winevp.drv), and what was chosen before
 // is kept beside, to be given back exactly, with every key the selection
-// made and nothing else taken away again.
+// made and nothing else taken away again. What to do in each state the
+// registry is found in is decided in driver_selection_rules.cpp.
 #include "driver_selection.h"
 
 #include <vector>
 
+#include "driver_selection_rules.h"
 #include "registry_key.h"
 #include "text.h"
 
@@ -22,34 +24,69 @@ const wchar_t kNoneSaved[] = L"SavedAudioAbsent";
 // Which keys above the selection the selection itself created.
 const wchar_t kMadeDrivers[] = L"CreatedDriversKey";
 const wchar_t kMadeOwn[] = L"CreatedTarnwickKey";
-const wchar_t kOurs[] = L"vp";
 
-// A value's type and bytes; ERROR_FILE_NOT_FOUND when there is none.
-LONG read_value(HKEY key, const wchar_t *name, DWORD &type, std::vector<BYTE> &data)
+// A value's type and exact bytes; ERROR_SUCCESS with none present when there
+// is none (or no key to hold it).
+LONG read_value(HKEY key, const wchar_t *name, StoredValue &value)
 {
-    DWORD size = 0;
+    value = StoredValue{};
+    if (key == nullptr)
+        return ERROR_SUCCESS;
+    std::vector<BYTE> data;
+    DWORD type = 0, size = 0;
     LONG r = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
-    if (r != ERROR_SUCCESS)
-        return r;
-    data.resize(size);
-    r = RegQueryValueExW(key, name, nullptr, &type, size ? data.data() : nullptr, &size);
-    data.resize(size);
-    return r;
+    // Room for the terminator the system appends to a string that has none,
+    // which it counts in no size.
+    while (r == ERROR_SUCCESS || r == ERROR_MORE_DATA) {
+        data.resize(size + sizeof(wchar_t));
+        DWORD room = static_cast<DWORD>(data.size());
+        r = RegQueryValueExW(key, name, nullptr, &type, data.data(), &room);
+        size = room;
+        if (r == ERROR_SUCCESS) {
+            value = StoredValue{true, type, std::vector<std::uint8_t>(data.begin(),
+                                                                      data.begin() + room)};
+            return r;
+        }
+    }
+    return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
 }
 
-LONG set_ours(HKEY drivers)
+LONG write_value(HKEY key, const wchar_t *name, const StoredValue &value)
 {
-    return RegSetValueExW(drivers, kAudio, 0, REG_SZ, reinterpret_cast<const BYTE *>(kOurs),
-                          sizeof kOurs);
+    if (!value.present) {
+        const LONG r = RegDeleteValueW(key, name);
+        return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
+    }
+    return set_exact(key, name, value.type, value.data.data(),
+                     static_cast<DWORD>(value.data.size()));
 }
 
 // Opens or creates a key; `made` tells whether it was created now.
-LONG open_or_make(const wchar_t *path, Key &key, bool &made)
+LONG open_or_make(const wchar_t *path, Key &key, bool *made = nullptr)
 {
     DWORD disposition = 0;
     const LONG r = RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                    &key.h, &disposition);
-    made = r == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+    if (made != nullptr)
+        *made = r == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+    return r;
+}
+
+// Opens a key that may be missing (no handle then).
+LONG open_existing(const wchar_t *path, REGSAM access, Key &key)
+{
+    const LONG r = RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, access, &key.h);
+    return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
+}
+
+LONG read_record(HKEY selection, SelectionRecord &record)
+{
+    record = SelectionRecord{};
+    if (selection == nullptr)
+        return ERROR_SUCCESS;
+    record.exists = true;
+    const LONG r = read_value(selection, kSaved, record.earlier);
+    record.kept = record.earlier.present || has_value(selection, kNoneSaved);
     return r;
 }
 
@@ -69,10 +106,28 @@ void remove_if_empty(const wchar_t *path)
         RegDeleteKeyW(HKEY_CURRENT_USER, path);
 }
 
-int failed(const char *what, LONG r, std::string &message)
+int failed(const char *what, LONG r, std::string &message, const char *so = nullptr)
 {
     message = format("%s: error %ld", what, r);
+    if (so != nullptr)
+        message += format("; %s", so);
     return -1;
+}
+
+// Keeps `audio` as the earlier value. The form that no longer applies goes
+// first: cut here, the record keeps nothing, and Audio is still unchanged.
+LONG keep(HKEY selection, const StoredValue &audio, bool made_drivers, bool made_own)
+{
+    LONG r = ERROR_SUCCESS;
+    if (made_drivers)
+        r = set_flag(selection, kMadeDrivers);
+    if (r == ERROR_SUCCESS && made_own)
+        r = set_flag(selection, kMadeOwn);
+    if (r == ERROR_SUCCESS)
+        r = write_value(selection, audio.present ? kNoneSaved : kSaved, StoredValue{});
+    if (r == ERROR_SUCCESS)
+        r = audio.present ? write_value(selection, kSaved, audio) : set_flag(selection, kNoneSaved);
+    return r;
 }
 
 } // namespace
@@ -80,81 +135,83 @@ int failed(const char *what, LONG r, std::string &message)
 int select_driver(std::string &message)
 {
     message.clear();
-    Key drivers, own, selection;
-    bool made_drivers = false, made_own = false, made_selection = false;
-    LONG r = open_or_make(kDrivers, drivers, made_drivers);
+    Key drivers, existing;
+    bool made_drivers = false;
+    LONG r = open_or_make(kDrivers, drivers, &made_drivers);
     if (r != ERROR_SUCCESS)
         return failed("cannot open HKCU\\Software\\Wine\\Drivers", r, message);
-    // Read before the selection is claimed: a second selection made at the
-    // same time then finds the claim and keeps nothing of its own.
-    DWORD type = 0;
-    std::vector<BYTE> before;
-    const LONG had = read_value(drivers.h, kAudio, type, before);
-    if (had != ERROR_SUCCESS && had != ERROR_FILE_NOT_FOUND)
-        return failed("cannot read Audio", had, message);
-    r = open_or_make(kOwn, own, made_own);
-    if (r == ERROR_SUCCESS)
-        r = open_or_make(kSelection, selection, made_selection);
+    StoredValue audio;
+    r = read_value(drivers.h, kAudio, audio);
     if (r != ERROR_SUCCESS)
-        return failed("cannot keep the earlier Audio", r, message);
-    if (!made_selection) {
-        // Selected already: what was there before is kept, and stays so.
-        r = set_ours(drivers.h);
-        return r == ERROR_SUCCESS ? 0 : failed("cannot set Audio", r, message);
-    }
-    r = had == ERROR_SUCCESS ? RegSetValueExW(selection.h, kSaved, 0, type, before.data(),
-                                              static_cast<DWORD>(before.size()))
-                             : set_flag(selection.h, kNoneSaved);
-    if (r == ERROR_SUCCESS && made_drivers)
-        r = set_flag(selection.h, kMadeDrivers);
-    if (r == ERROR_SUCCESS && made_own)
-        r = set_flag(selection.h, kMadeOwn);
+        return failed("cannot read Audio", r, message);
+    SelectionRecord record;
+    r = open_existing(kSelection, KEY_READ, existing);
     if (r == ERROR_SUCCESS)
-        r = set_ours(drivers.h);
-    if (r != ERROR_SUCCESS) {
-        selection.close();
-        RegDeleteKeyW(HKEY_CURRENT_USER, kSelection);
-        if (made_own)
-            remove_if_empty(kOwn);
-        return failed("cannot keep the earlier Audio or set the new one", r, message);
+        r = read_record(existing.h, record);
+    if (r != ERROR_SUCCESS)
+        return failed("cannot read HKCU\\Software\\Tarnwick\\VirtualPeripheral", r, message);
+    existing.close();
+    const SelectSteps steps = select_steps(record, audio);
+    if (steps.keep) {
+        Key own, selection;
+        bool made_own = false;
+        r = open_or_make(kOwn, own, &made_own);
+        if (r == ERROR_SUCCESS)
+            r = open_or_make(kSelection, selection);
+        if (r == ERROR_SUCCESS)
+            r = keep(selection.h, audio, made_drivers, made_own);
+        if (r != ERROR_SUCCESS)
+            return failed("cannot keep the earlier Audio under "
+                          "HKCU\\Software\\Tarnwick\\VirtualPeripheral",
+                          r, message, "Audio is unchanged");
     }
-    return 1;
+    if (steps.set_ours) {
+        r = write_value(drivers.h, kAudio, our_audio());
+        if (r != ERROR_SUCCESS)
+            return failed("cannot set Audio", r, message, "it is unchanged");
+    }
+    return steps.result;
 }
 
 int restore_driver(std::string &message)
 {
     message.clear();
     Key selection, drivers;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSelection, 0, KEY_READ, &selection.h) != ERROR_SUCCESS)
-        return 0;
-    DWORD type = 0;
-    std::vector<BYTE> before;
-    const bool saved = read_value(selection.h, kSaved, type, before) == ERROR_SUCCESS;
-    // A selection that did not get as far as keeping the earlier value
-    // leaves Audio as it is rather than guess.
-    if (!saved && !has_value(selection.h, kNoneSaved))
-        return failed("the selection kept no earlier Audio (it did not finish); Audio is left as "
-                      "it is, and HKCU\\Software\\Tarnwick\\VirtualPeripheral with it",
-                      ERROR_INVALID_DATA, message);
-    const bool made_drivers = has_value(selection.h, kMadeDrivers);
-    const bool made_own = has_value(selection.h, kMadeOwn);
-    LONG r = RegOpenKeyExW(HKEY_CURRENT_USER, kDrivers, 0, KEY_ALL_ACCESS, &drivers.h);
+    SelectionRecord record;
+    LONG r = open_existing(kSelection, KEY_READ, selection);
     if (r == ERROR_SUCCESS)
-        r = saved ? RegSetValueExW(drivers.h, kAudio, 0, type, before.data(),
-                                   static_cast<DWORD>(before.size()))
-                  : RegDeleteValueW(drivers.h, kAudio);
-    if (r == ERROR_FILE_NOT_FOUND && !saved)
-        r = ERROR_SUCCESS;
+        r = read_record(selection.h, record);
     if (r != ERROR_SUCCESS)
-        return failed("cannot give Audio back", r, message);
-    drivers.close();
-    selection.close();
-    RegDeleteKeyW(HKEY_CURRENT_USER, kSelection);
-    if (made_own)
-        remove_if_empty(kOwn);
-    if (made_drivers)
-        remove_if_empty(kDrivers);
-    return 1;
+        return failed("cannot read HKCU\\Software\\Tarnwick\\VirtualPeripheral", r, message);
+    if (!record.exists)
+        return 0;
+    StoredValue audio;
+    r = open_existing(kDrivers, KEY_ALL_ACCESS, drivers);
+    if (r == ERROR_SUCCESS)
+        r = read_value(drivers.h, kAudio, audio);
+    if (r != ERROR_SUCCESS)
+        return failed("cannot read Audio", r, message);
+    const RestoreSteps steps = restore_steps(record, audio);
+    // Giving back means Audio is ours, so its key is there.
+    if (steps.give_back && (r = write_value(drivers.h, kAudio, record.earlier)) != ERROR_SUCCESS)
+        return failed("cannot give Audio back", r, message,
+                      "the value from before stays kept under "
+                      "HKCU\\Software\\Tarnwick\\VirtualPeripheral");
+    if (steps.drop_record) {
+        const bool made_drivers = has_value(selection.h, kMadeDrivers);
+        const bool made_own = has_value(selection.h, kMadeOwn);
+        drivers.close();
+        selection.close();
+        r = RegDeleteKeyW(HKEY_CURRENT_USER, kSelection);
+        if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
+            return failed("cannot remove HKCU\\Software\\Tarnwick\\VirtualPeripheral", r,
+                          message);
+        if (made_own)
+            remove_if_empty(kOwn);
+        if (made_drivers)
+            remove_if_empty(kDrivers);
+    }
+    return steps.result;
 }
 
 } // namespace vperiph

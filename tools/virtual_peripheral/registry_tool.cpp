@@ -31,11 +31,13 @@ int driver_command(bool select)
         std::fprintf(stderr, "vperiph-registry: %s\n", error);
         return 1;
     }
-    static const char *const said[2][2] = {
-        {"no driver selection to undo", "the audio driver chosen before is back"},
+    static const char *const said[2][3] = {
+        {"no driver selection to undo", "the audio driver chosen before is back",
+         "Audio was changed since the selection, to another driver: it is left as it is"},
         {"the virtual peripheral's driver was selected already",
          "selected the virtual peripheral's driver (HKCU\\Software\\Wine\\Drivers "
-         "Audio=vp); winevp.drv beside a program gives Wine's winmm its ports"}};
+         "Audio=vp); winevp.drv beside a program gives Wine's winmm its ports",
+         ""}};
     std::printf("%s\n", said[select][r]);
     return 0;
 }

@@ -65,18 +65,40 @@ std::wstring device_id(const UsbEntry &e)
     return first.substr(0, 128);
 }
 
+// The instance key of the entry at `place`: "TARNWICK&<place>", or the next
+// free number when a key of that name is there. Such a key was not made by
+// this registration (the earlier one's are removed first): nothing is
+// written into it, and removing never takes it.
+LONG create_instance(HKEY device, std::size_t place, Key &instance)
+{
+    for (std::size_t n = place;; ++n) {
+        DWORD disposition = 0;
+        const LONG r = RegCreateKeyExW(device, (L"TARNWICK&" + std::to_wstring(n)).c_str(), 0,
+                                       nullptr, 0, KEY_ALL_ACCESS, nullptr, &instance.h,
+                                       &disposition);
+        if (r != ERROR_SUCCESS)
+            return r;
+        if (disposition == REG_CREATED_NEW_KEY)
+            return set_flag(instance.h, kMarker);
+        instance.close();
+    }
+}
+
 LONG add_entry(HKEY usb, const UsbEntry &e, std::size_t index)
 {
     Key device, instance;
     LONG r = create(usb, device_id(e), device);
     if (r == ERROR_SUCCESS)
-        r = create(device.h, L"TARNWICK&" + std::to_wstring(index), instance);
+        r = create_instance(device.h, index, instance);
+    // Byte for byte: a description may give the property with an odd length
+    // or without its terminators. The class last: Wine's setupapi lists an
+    // instance once it has one, so a run cut short lists nothing half made.
     if (r == ERROR_SUCCESS)
-        r = RegSetValueExW(instance.h, L"ClassGUID", 0, REG_SZ,
-                           reinterpret_cast<const BYTE *>(kUsbClass), sizeof kUsbClass);
+        r = set_exact(instance.h, L"HardwareID", REG_MULTI_SZ, e.property.data(),
+                      static_cast<DWORD>(e.property.size()));
     if (r == ERROR_SUCCESS)
-        r = RegSetValueExW(instance.h, L"HardwareID", 0, REG_MULTI_SZ, e.property.data(),
-                           static_cast<DWORD>(e.property.size()));
+        r = set_exact(instance.h, L"ClassGUID", REG_SZ, reinterpret_cast<const BYTE *>(kUsbClass),
+                      sizeof kUsbClass);
     return r;
 }
 

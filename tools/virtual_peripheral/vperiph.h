@@ -102,8 +102,10 @@ VPERIPH_API size_t VPERIPH_CALL vp_report(char *buffer, size_t size);
  * with the values ClassGUID and HardwareID (the entry's hardware-ID data as
  * REG_MULTI_SZ). The device key is named after the entry's first hardware ID
  * without "USB\", the instance key "TARNWICK&<n>" after its place in the
- * description; repeat=N makes N instances. Every key added is marked with the
- * value TarnwickVirtualPeripheral. Replaces what an earlier registration
+ * description, or the next free number when a key of that name is there
+ * (nothing is written into a key it did not make); repeat=N makes N
+ * instances. Values are written byte for byte. Every key added is marked
+ * with the value TarnwickVirtualPeripheral. Replaces what an earlier registration
  * added. Ports are ignored; items only the stand-ins can present (bytes=,
  * property=, appear=, vanish=, classdevs fail, fail N) are refused.
  * Returns the number of instances added, or -1 with the message in error. */
@@ -129,14 +131,17 @@ VPERIPH_API int VPERIPH_CALL vp_driver_ports(void);
 /* Selects the driver in the Wine prefix this process runs in: the value
  * HKCU\Software\Wine\Drivers "Audio" becomes "vp", and what it held before
  * (its type and data, or that there was none) is kept under
- * HKCU\Software\Tarnwick\VirtualPeripheral, unless an earlier selection
- * kept it already. Returns 1 when it selected, 0 when it was selected
- * already, or -1 with the message in error. */
+ * HKCU\Software\Tarnwick\VirtualPeripheral first, so that a run cut
+ * anywhere leaves it in one place or the other. Returns 1 when it selected,
+ * 0 when it was selected already (Audio is "vp" and an earlier value is
+ * kept), or -1 with the message in error. */
 VPERIPH_API int VPERIPH_CALL vp_select_driver(char *error, size_t error_size);
 
-/* Gives "Audio" back exactly as it was before the selection (removing it
- * when there was none) and removes what the selection kept. Returns 1 when
- * it restored, 0 when nothing was selected, or -1 with the message. */
+/* Gives "Audio" back exactly as it was before the selection, type and bytes
+ * (removing it when there was none), and removes what the selection kept.
+ * Returns 1 when it restored (or Audio held that value already), 2 when Audio
+ * was changed since the selection to another driver (it is left as it is),
+ * 0 when nothing was selected, or -1 with the message. */
 VPERIPH_API int VPERIPH_CALL vp_restore_driver(char *error, size_t error_size);
 
 #ifdef __cplusplus
