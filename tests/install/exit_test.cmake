@@ -52,6 +52,9 @@ foreach(n RANGE 1 ${runs})
   # Port 0 matches the key and accepts every send; port 1 never matches.
   if(report MATCHES "port 0 \"PERIPHRL MIDI 1\": ([0-9]+) messages, the latest 25: ")
     set(messages ${CMAKE_MATCH_1})
+  elseif(report MATCHES "port 0 \"PERIPHRL MIDI 1\": nothing received\n")
+    # The end came before any send (one worker held the port, the others were refused).
+    set(messages 0)
   else()
     string(REGEX MATCH "port 0 \"PERIPHRL MIDI 1\": ([^\n]*)\n" line "${report}")
     string(REGEX MATCHALL " / " separators "${CMAKE_MATCH_1}")
