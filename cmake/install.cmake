@@ -26,7 +26,8 @@ install(FILES ${PROJECT_BINARY_DIR}/cmake-package/tarnwick.pc DESTINATION lib/pk
 
 # virtual_peripheral/ holds, at its top, what goes beside a host program:
 # the redirected library and tool, the two forwarders they import, vperiph.dll
-# and the description it reads by default. The stand-ins under the system's
+# and the description it reads by default; and the tool that redirects a
+# host's own program the same way. The stand-ins under the system's
 # own names, for testing the shipped DLL under Wine with DLL overrides, are
 # kept apart in override/, so that copying the folder's files never shadows a
 # host's own WinMM; the control interface for test hosts is in sdk/.
@@ -44,6 +45,7 @@ if(TARNWICK_BUILD_TOOLS)
   install(FILES ${WINE_DRIVER_UNIX} DESTINATION virtual_peripheral/wine)
   install(FILES tools/virtual_peripheral/vperiph.h DESTINATION virtual_peripheral/sdk)
   install(FILES tools/virtual_peripheral/README.md DESTINATION virtual_peripheral)
+  install(PROGRAMS tools/virtual_peripheral/redirect_imports.py DESTINATION virtual_peripheral)
   install(FILES tools/virtual_peripheral/demo.vp DESTINATION virtual_peripheral RENAME vperiph.vp)
 endif()
 

@@ -47,10 +47,12 @@ set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-
 add_executable(unit_tests
   ${TARNWICK_PURE_SOURCES}
   tools/virtual_peripheral/description.cpp
+  tools/virtual_peripheral/device.cpp
   tools/virtual_peripheral/text.cpp
   tools/virtual_peripheral/wine_release.cpp
   tests/unit/hardware_id_test.cpp
   tests/unit/description_test.cpp
+  tests/unit/device_test.cpp
   tests/unit/handle_space_test.cpp
   tests/unit/wine_release_test.cpp)
 target_include_directories(unit_tests PRIVATE ${TARNWICK_INCLUDES} tools/virtual_peripheral

@@ -57,6 +57,16 @@ void direct_command_figure(const testing::TestSuite &suite)
                 suite.skipped_test_count());
 }
 
+// The door case table, once per door to the virtual peripheral.
+void door_figure(const testing::TestSuite &suite)
+{
+    if (std::string(suite.name()) != "Doors/DoorCase" || suite.test_to_run_count() == 0)
+        return;
+    std::printf("figure: door cases %s through %s: %d passed, %d failed, %d skipped\n", kArch,
+                env_or("TARNWICK_COUNTERPART", "an unnamed door"), suite.successful_test_count(),
+                suite.failed_test_count(), suite.skipped_test_count());
+}
+
 bool skipped_for(const testing::TestResult &result, const char *reason)
 {
     for (int i = 0; i < result.total_part_count(); ++i)
@@ -94,6 +104,7 @@ class RunFigure : public testing::EmptyTestEventListener {
         for (int i = 0; i < run.total_test_suite_count(); ++i) {
             presence_figure(*run.GetTestSuite(i));
             direct_command_figure(*run.GetTestSuite(i));
+            door_figure(*run.GetTestSuite(i));
         }
         driver_skip_line(run);
         std::printf("figure: host tests %s against %s: %d cases, %d passed, %d failed, "

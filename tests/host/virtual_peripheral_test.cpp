@@ -72,8 +72,11 @@ TEST(VirtualPeripheral, ReportsMidiHandleFaults)
     HMIDIOUT handle = nullptr;
     ASSERT_EQ(open(&handle, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     MIDIOUTCAPSW record;
+    // Called from this program, not the library: a host lists the ports
+    // before it opens one, so the query is logged, not a fault.
     EXPECT_EQ(caps(1, &record, sizeof record), static_cast<MMRESULT>(MMSYSERR_NOERROR));
-    EXPECT_NE(faults().find("midiOutGetDevCapsW for id 1, which no open handle has"),
+    EXPECT_EQ(faults().find("midiOutGetDevCapsW for id 1"), std::string::npos);
+    EXPECT_NE(calls().find("midiOutGetDevCapsW(id=1, size=84) -> 0 (no open handle of this port)"),
               std::string::npos);
     EXPECT_NE(faults().find("of port 0 never closed"), std::string::npos);
     EXPECT_EQ(close(handle), static_cast<MMRESULT>(MMSYSERR_NOERROR));
@@ -154,7 +157,9 @@ TEST(VirtualPeripheral, LeakingHostMeetsALimit)
     const auto build = standin<decltype(&SetupDiGetClassDevsW)>("SetupDiGetClassDevsW");
     const auto destroy =
         standin<decltype(&SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList");
-    load("port \"A\"\nusb \"USB\\VID_1A2B&PID_3C4D\"\n");
+    // A port that takes any number of clients: one that takes one refuses
+    // the second open long before.
+    load("port \"A\" clients=many\nusb \"USB\\VID_1A2B&PID_3C4D\"\n");
     struct Limit {
         std::function<bool()> make;
         std::function<void()> release_all;

@@ -4,9 +4,9 @@
  * holding a port handle or the virtual peripheral's lock. The report must
  * still be written, whole, and must not blame the library for that handle.
  *
- * With "leak-ended" or "leak-idle" it plays a library that leaks instead: a
- * worker opens a port through the forwarder and keeps the handle, then ends,
- * or idles while main makes a library call; both are leaks to report.
+ * With "leak-ended" or "leak-idle" it leaks instead: a worker opens a port
+ * through the forwarder itself and keeps the handle, then ends, or idles
+ * while main makes a library call; both are leaks of the host's own to report.
  */
 #include <stdio.h>
 #include <stdlib.h>

@@ -52,6 +52,9 @@ foreach(n RANGE 1 ${runs})
   # Port 0 matches the key and accepts every send; port 1 never matches.
   if(report MATCHES "port 0 \"PERIPHRL MIDI 1\": ([0-9]+) messages, the latest 25: ")
     set(messages ${CMAKE_MATCH_1})
+  elseif(report MATCHES "port 0 \"PERIPHRL MIDI 1\": nothing received\n")
+    # The end came before any send (one worker held the port, the others were refused).
+    set(messages 0)
   else()
     string(REGEX MATCH "port 0 \"PERIPHRL MIDI 1\": ([^\n]*)\n" line "${report}")
     string(REGEX MATCHALL " / " separators "${CMAKE_MATCH_1}")
@@ -95,7 +98,10 @@ foreach(mode ${leaks})
   run(${CMAKE_COMMAND} -E env --unset=WINEDLLOVERRIDES --unset=TARNWICK_VP_FILE
       --unset=TARNWICK_VP_REPORT ${WINE} ${host}/exit_host.exe ${mode})
   file(READ ${host}/vperiph-report-exit_host-${n}.txt report)
-  expect("${report}" "\nfault: handle 0x[0-9a-f]+ of port 0 never closed\n$" "${mode}'s report")
+  # The worker's open is the program's own (no tarnwick*.dll made it): the
+  # report says whose it was.
+  expect("${report}" "\nfault: handle 0x[0-9a-f]+ of port 0 never closed \\(opened by the host's own call, in its redirected program\\)\n$"
+         "${mode}'s report")
   if(report MATCHES "in use|in progress")
     message(FATAL_ERROR "${mode}: a leak called a call in progress:\n${report}")
   endif()

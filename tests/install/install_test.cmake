@@ -21,6 +21,7 @@ foreach(f bin/tarnwick.dll bin/tarnwick-cli.exe include/tarnwick.h lib/libtarnwi
           virtual_peripheral/vpwmm.dll virtual_peripheral/vpsetapi.dll
           virtual_peripheral/vperiph.dll virtual_peripheral/vperiph.vp
           virtual_peripheral/vperiph-registry.exe virtual_peripheral/README.md
+          virtual_peripheral/redirect_imports.py
           virtual_peripheral/override/winmm.dll virtual_peripheral/override/setupapi.dll
           virtual_peripheral/wine/winevp.drv virtual_peripheral/wine/winevp.so
           virtual_peripheral/sdk/vperiph.h virtual_peripheral/sdk/libvperiph.dll.a)

@@ -106,6 +106,74 @@ TEST(Description, NamesTheBadLine)
     EXPECT_EQ(error, "line 2: a line longer than 1 MiB");
 }
 
+// Input ports, answers and the options of a device with one client per port.
+TEST(Description, ReadsInputPortsAndAnswers)
+{
+    Description d;
+    std::string error;
+    ASSERT_TRUE(parse_description("port \"A\" long=67 clients=many\n"
+                                  "port \"B\" clients=one\n"
+                                  "in \"PERIPHRL MIDI 1\" open=4 close=7 clients=many\n"
+                                  "answer 1 90 3C 40 reply 0 80 3C 00 after=250\n"
+                                  "answer 0 F07E7F0601F7 reply 0 F0 7E 7F 06 02 7D 01 F7 # id\n"
+                                  "answer 0 FF reply 0 FE\n",
+                                  d, error))
+        << error;
+    ASSERT_EQ(d.ports.size(), 2u);
+    EXPECT_EQ(d.ports[0].long_send, 67u);
+    EXPECT_TRUE(d.ports[0].many_clients);
+    EXPECT_FALSE(d.ports[1].many_clients);
+    ASSERT_EQ(d.inputs.size(), 1u);
+    EXPECT_EQ(d.inputs[0].name, u"PERIPHRL MIDI 1");
+    EXPECT_EQ(d.inputs[0].open, 4u);
+    EXPECT_EQ(d.inputs[0].close, 7u);
+    EXPECT_TRUE(d.inputs[0].many_clients);
+    ASSERT_EQ(d.answers.size(), 3u);
+    EXPECT_EQ(d.answers[0].out, 1u);
+    EXPECT_EQ(d.answers[0].request, (std::vector<std::uint8_t>{0x90, 0x3C, 0x40}));
+    EXPECT_EQ(d.answers[0].reply, (std::vector<std::uint8_t>{0x80, 0x3C, 0x00}));
+    EXPECT_EQ(d.answers[0].after, 250u);
+    EXPECT_EQ(d.answers[0].line, 4u);
+    EXPECT_EQ(d.answers[1].request, (std::vector<std::uint8_t>{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}));
+    EXPECT_EQ(d.answers[1].reply.size(), 8u);
+    EXPECT_EQ(d.answers[1].after, 0u);
+
+    const std::pair<const char *, const char *> refused[] = {
+        {"in PERIPHRL\n", "line 1: in needs a quoted name"},
+        {"in \"A\" send=3\n", "line 1: unknown in option 'send'"},
+        {"port \"A\" clients=2\n", "line 1: clients is one or many"},
+        {"port \"A\"\nin \"B\"\nanswer 0 F0 F7\n", "line 3: answer takes"},
+        {"port \"A\"\nin \"B\"\nanswer 0 reply 0 FE\n", "line 3: answer needs the bytes of its request"},
+        {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 F0 7E\n", "line 3: a reply is one short message"},
+        {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 90 3C\n", "line 3: a reply is one short message"},
+        {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 F0 90 F7\n", "line 3: a reply is one short message"},
+        {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 3C\n", "line 3: a reply is one short message"},
+        {"port \"A\"\nin \"B\"\nanswer 0 F0G reply 0 FE\n", "line 3: request bytes are pairs"},
+        {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 FE after=60001\n", "line 3: after is at most 60000"},
+        {"port \"A\"\nin \"B\"\nanswer 0 FE reply 0 FE after=1 after=2\n", "line 3: after= given twice"},
+        // The ports an answer names are described above it.
+        {"answer 0 FE reply 0 FE\nport \"A\"\nin \"B\"\n", "line 1: answer names output port 0"},
+        {"port \"A\"\nin \"B\"\nanswer 1 FE reply 0 FE\n", "line 3: answer names output port 1"},
+        {"port \"A\"\nanswer 0 FE reply 0 FE\n", "line 2: answer names input port 0"},
+    };
+    for (const auto &c : refused) {
+        EXPECT_FALSE(parse_description(c.first, d, error)) << c.first;
+        EXPECT_EQ(error.rfind(c.second, 0), 0u) << error;
+        EXPECT_TRUE(d.answers.empty() && d.inputs.empty());
+    }
+    // Bounded whatever the file says.
+    std::string big = "port \"A\"\nin \"B\"\n";
+    const std::string request = "answer 0 " + std::string(2 * 65536, 'F') + " reply 0 FE\n";
+    for (int i = 0; i < 16; ++i)
+        big += request;
+    EXPECT_FALSE(parse_description(big, d, error));
+    EXPECT_EQ(error, "line 18: more than 1 MiB of answer bytes in all");
+    EXPECT_FALSE(parse_description("port \"A\"\nin \"B\"\nanswer 0 " + std::string(2 * 65537, 'F') +
+                                       " reply 0 FE\n",
+                                   d, error));
+    EXPECT_EQ(error, "line 3: request longer than 65536 bytes");
+}
+
 // What a door cannot present is named by the file's lines, in the file's
 // order, whatever kind of line holds it; a file of 100,000 such items names a
 // few and counts the rest.

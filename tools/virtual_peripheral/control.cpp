@@ -105,18 +105,41 @@ size_t VPERIPH_CALL vp_calls(char *buffer, size_t size)
     });
 }
 
+namespace {
+
+// The bytes of a port's kept messages: a long one's first kLongKept.
+size_t message_bytes(const Record &r, const std::vector<Ring<Message, Keep::latest>> &ports,
+                     unsigned port, unsigned char *buffer, size_t size)
+{
+    std::vector<std::uint8_t> bytes;
+    if (port < ports.size())
+        for (std::size_t m = 0; m < ports[port].size(); ++m) {
+            const Message &message = ports[port][m];
+            if (message.size != 0) {
+                bytes.insert(bytes.end(), message.bytes, message.bytes + message.size);
+            } else if (const LongMessage *l = long_message_of(r, message)) {
+                const std::size_t n = l->length < kLongKept ? l->length : kLongKept;
+                bytes.insert(bytes.end(), l->head, l->head + n);
+            }
+        }
+    if (buffer != nullptr)
+        std::memcpy(buffer, bytes.data(), bytes.size() < size ? bytes.size() : size);
+    return bytes.size();
+}
+
+} // namespace
+
 size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size)
 {
     return read<size_t>(0, [&](const Session &session) {
-        std::vector<std::uint8_t> bytes;
-        const Record &r = session.record();
-        if (port < r.received.size())
-            for (std::size_t m = 0; m < r.received[port].size(); ++m)
-                bytes.insert(bytes.end(), r.received[port][m].bytes,
-                             r.received[port][m].bytes + r.received[port][m].size);
-        if (buffer != nullptr)
-            std::memcpy(buffer, bytes.data(), bytes.size() < size ? bytes.size() : size);
-        return bytes.size();
+        return message_bytes(session.record(), session.record().received, port, buffer, size);
+    });
+}
+
+size_t VPERIPH_CALL vp_in_bytes(unsigned port, unsigned char *buffer, size_t size)
+{
+    return read<size_t>(0, [&](const Session &session) {
+        return message_bytes(session.record(), session.record().delivered, port, buffer, size);
     });
 }
 

@@ -180,7 +180,36 @@ void append_multi_sz(std::vector<std::uint8_t> &out, const std::u16string &s)
 struct Reading {
     Description &d;
     std::size_t property_bytes = 0;
+    std::size_t answer_bytes = 0;
 };
+
+// Whether `bytes` is one message a device can send: a short message (a
+// status byte other than F0 and F7, with no more data bytes than it takes),
+// or one SysEx from F0 to F7 with only data bytes between.
+bool one_message(const std::vector<std::uint8_t> &bytes)
+{
+    if (bytes.empty() || bytes[0] < 0x80)
+        return false;
+    if (bytes[0] == 0xF0) {
+        if (bytes.size() < 2 || bytes.back() != 0xF7)
+            return false;
+        for (std::size_t i = 1; i + 1 < bytes.size(); ++i)
+            if (bytes[i] >= 0x80)
+                return false;
+        return true;
+    }
+    const std::uint8_t s = bytes[0];
+    const std::size_t length = s >= 0xC0 && s <= 0xDF           ? 2
+                               : s == 0xF1 || s == 0xF3           ? 2
+                               : s == 0xF2 || s < 0xF0            ? 3
+                                                                  : 1;
+    if (s == 0xF7 || bytes.size() != length)
+        return false;
+    for (std::size_t i = 1; i < bytes.size(); ++i)
+        if (bytes[i] >= 0x80)
+            return false;
+    return true;
+}
 
 class LineParser {
 public:
@@ -196,6 +225,10 @@ public:
             return fail(error, "a line starts with a keyword");
         if (word == "port")
             return port(error);
+        if (word == "in")
+            return in_port(error);
+        if (word == "answer")
+            return answer(error);
         if (word == "usb" || word == "usb-hex")
             return usb(word == "usb-hex", error);
         if (word == "classdevs")
@@ -263,6 +296,7 @@ private:
                                     : key == "caps"  ? &p.caps
                                     : key == "send"  ? &p.send
                                     : key == "close" ? &p.close
+                                    : key == "long"  ? &p.long_send
                                                      : nullptr;
             if (target != nullptr) {
                 if (!number_option(key, value, *target, error))
@@ -278,11 +312,129 @@ private:
                     p.tail = NameTail::unterminated;
                 else
                     return fail(error, "tail is garbage, zero, keep or unterminated");
+            } else if (key == "clients") {
+                if (!clients(value, p.many_clients, error))
+                    return false;
             } else {
                 return fail(error, "unknown port option '" + printable(key) + "'");
             }
         }
         d_.ports.push_back(p);
+        return true;
+    }
+
+    static bool clients(const std::string &value, bool &many, std::string &error)
+    {
+        if (value != "one" && value != "many")
+            return fail(error, "clients is one or many");
+        many = value == "many";
+        return true;
+    }
+
+    bool in_port(std::string &error)
+    {
+        if (tokens_.size() < 2 || !tokens_[1].quoted)
+            return fail(error, "in needs a quoted name");
+        if (d_.inputs.size() == kMostPorts)
+            return fail(error, "more than " + std::to_string(kMostPorts) + " input ports");
+        InPort p;
+        p.name = tokens_[1].text;
+        p.line = line_;
+        if (p.name.size() > 32)
+            return fail(error, "port name longer than 32 characters");
+        for (std::size_t i = 2; i < tokens_.size(); ++i) {
+            std::string key, value;
+            if (!option(i, key, value, "in", error))
+                return false;
+            if (key == "open" || key == "close") {
+                if (!number_option(key, value, key == "open" ? p.open : p.close, error))
+                    return false;
+            } else if (key == "clients") {
+                if (!clients(value, p.many_clients, error))
+                    return false;
+            } else {
+                return fail(error, "unknown in option '" + printable(key) + "'");
+            }
+        }
+        d_.inputs.push_back(p);
+        return true;
+    }
+
+    // Hex bytes from token i on, as pairs of digits ("F0 7E" or "F07E"), up
+    // to the first bare word that is not hex.
+    bool hex_bytes(std::size_t &i, std::vector<std::uint8_t> &out, const char *what,
+                   std::string &error)
+    {
+        for (; i < tokens_.size() && !tokens_[i].quoted; ++i) {
+            const std::string s = narrow(tokens_[i].text);
+            if (s == "reply" || s.find('=') != std::string::npos)
+                break;
+            std::size_t k = 0;
+            unsigned v = 0;
+            while (k < s.size()) {
+                if (!read_hex(s, k, 2, v))
+                    return fail(error, std::string(what) + " bytes are pairs of hex digits, not '" +
+                                           printable(s) + "'");
+                if (out.size() == kLongestAnswerBytes)
+                    return fail(error, std::string(what) + " longer than 65536 bytes");
+                out.push_back(static_cast<std::uint8_t>(v));
+            }
+        }
+        if (out.empty())
+            return fail(error, std::string("answer needs the bytes of its ") + what);
+        return true;
+    }
+
+    bool answer(std::string &error)
+    {
+        static const char usage[] = "answer takes 'OUT BYTES... reply IN BYTES... [after=MS]'";
+        if (d_.answers.size() == kMostAnswers)
+            return fail(error, "more than " + std::to_string(kMostAnswers) + " answers");
+        Answer a;
+        a.line = line_;
+        std::uint32_t index = 0;
+        std::size_t i = 1;
+        if (i >= tokens_.size() || tokens_[i].quoted || !parse_number(narrow(tokens_[i].text), index))
+            return fail(error, usage);
+        a.out = index;
+        ++i;
+        if (!hex_bytes(i, a.request, "request", error))
+            return false;
+        if (i >= tokens_.size() || narrow(tokens_[i].text) != "reply")
+            return fail(error, usage);
+        ++i;
+        if (i >= tokens_.size() || tokens_[i].quoted || !parse_number(narrow(tokens_[i].text), index))
+            return fail(error, usage);
+        a.in = index;
+        ++i;
+        if (!hex_bytes(i, a.reply, "reply", error))
+            return false;
+        for (; i < tokens_.size(); ++i) {
+            std::string key, value;
+            if (!option(i, key, value, "answer", error))
+                return false;
+            if (key != "after")
+                return fail(error, usage);
+            if (!number_option(key, value, a.after, error))
+                return false;
+            if (a.after > kLatestReply)
+                return fail(error, "after is at most 60000 (milliseconds)");
+        }
+        // Only ports described above: a file's first bad line is then always
+        // the line that says it.
+        if (a.out >= d_.ports.size())
+            return fail(error, "answer names output port " + std::to_string(a.out) +
+                                   ", which no port line above describes");
+        if (a.in >= d_.inputs.size())
+            return fail(error, "answer names input port " + std::to_string(a.in) +
+                                   ", which no in line above describes");
+        if (!one_message(a.reply))
+            return fail(error, "a reply is one short message or one SysEx (F0 ... F7)");
+        const std::size_t size = a.request.size() + a.reply.size();
+        if (size > kMostAnswerBytes - r_.answer_bytes)
+            return fail(error, "more than 1 MiB of answer bytes in all");
+        r_.answer_bytes += size;
+        d_.answers.push_back(std::move(a));
         return true;
     }
 

@@ -1,5 +1,6 @@
-// The virtual peripheral's description file: the MIDI output ports and USB
-// entries it presents, and the failures it injects. Platform-free.
+// The virtual peripheral's description file: the MIDI output and input ports
+// and USB entries it presents, the answers it gives, and the failures it
+// injects. Platform-free.
 #ifndef VPERIPH_DESCRIPTION_H
 #define VPERIPH_DESCRIPTION_H
 
@@ -15,6 +16,10 @@ constexpr std::size_t kMostPorts = 256;
 constexpr std::size_t kMostUsbEntries = 100000;
 constexpr std::size_t kMostPropertyBytes = 8u << 20; // all entries' hardware-ID data together
 constexpr std::uint32_t kLargestProperty = 65536;    // bytes= of one entry
+constexpr std::size_t kMostAnswers = 1024;
+constexpr std::size_t kLongestAnswerBytes = 65536;   // a request or a reply
+constexpr std::size_t kMostAnswerBytes = 1u << 20;   // all answers' bytes together
+constexpr std::uint32_t kLatestReply = 60000;        // after=, in milliseconds
 
 // unterminated: the name's characters only, no terminator, the rest of the
 // record as the caller's buffer had it.
@@ -26,7 +31,29 @@ enum class NameTail { garbage, zero, keep, unterminated };
 struct Port {
     std::u16string name;            // at most 32 UTF-16 units
     std::uint32_t open = 0, getid = 0, caps = 0, send = 0, close = 0; // statuses to return
+    std::uint32_t long_send = 0;    // long=S: what a long message returns
     NameTail tail = NameTail::garbage;
+    bool many_clients = false;      // clients=many: further opens are not refused
+    unsigned line = 0;
+};
+
+// A MIDI input port (an `in` line).
+struct InPort {
+    std::u16string name;
+    std::uint32_t open = 0, close = 0;
+    bool many_clients = false;
+    unsigned line = 0;
+};
+
+// answer OUT BYTES... reply IN BYTES... [after=MS]: when output port `out`
+// receives exactly `request` (one short message's bytes, or one long
+// message's), input port `in` delivers `reply` after `after` milliseconds.
+// A reply is one short message (a status byte from 0x80, not 0xF0 or 0xF7,
+// with at most two data bytes) or one SysEx (F0 ... F7).
+struct Answer {
+    unsigned out = 0, in = 0;
+    std::vector<std::uint8_t> request, reply;
+    std::uint32_t after = 0;
     unsigned line = 0;
 };
 
@@ -45,6 +72,8 @@ struct UsbEntry {
 
 struct Description {
     std::vector<Port> ports;
+    std::vector<InPort> inputs;
+    std::vector<Answer> answers;
     std::vector<UsbEntry> usb;        // repeat= already expanded
     std::uint32_t classdevs_error = 0; // nonzero: every set build fails with it
     unsigned classdevs_line = 0;

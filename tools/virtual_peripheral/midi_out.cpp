@@ -1,24 +1,35 @@
-// The stand-in WinMM MIDI output functions, with their real signatures: the
-// ports of the description, every call logged, every byte sent kept. The
-// port calls themselves are shared with the driver (port_calls.cpp).
+// The WinMM MIDI output functions vperiph.dll exports, with their real
+// signatures: the ports of the description, every call logged, every byte
+// sent kept, the client notified as the open asked. The stand-in winmm and
+// vpwmm.dll forward to them. The port calls themselves are shared with the
+// driver (port_calls.cpp).
 #define _WINMM_
 #include <windows.h>
 #include <mmsystem.h>
 
 #include <cstdio>
 
+#include "caller.h"
 #include "port_calls.h"
 
 using namespace vperiph;
 
 namespace {
 
-// One stand-in function: its body under the session, anything thrown
+// One exported function: its body under the session, anything thrown
 // turned into the failure for want of memory.
-template <typename F> MMRESULT standin(const char *function, F f)
+template <typename F> MMRESULT exported(const char *function, F f)
 {
     return in_session<MMRESULT>(function, MMSYSERR_NOMEM, f);
 }
+
+// The same for a function that may notify the port's client.
+template <typename F> MMRESULT notifying(const char *function, F f)
+{
+    return in_session_notifying<MMRESULT>(function, MMSYSERR_NOMEM, f);
+}
+
+std::uintptr_t value(HMIDIOUT h) { return reinterpret_cast<std::uintptr_t>(h); }
 
 } // namespace
 
@@ -34,81 +45,137 @@ UINT WINAPI midiOutGetNumDevs(void)
     });
 }
 
-UINT WINAPI midiInGetNumDevs(void)
-{
-    return in_session<UINT>("midiInGetNumDevs", 0, [](Session &session) {
-        session.change(call_change());
-        session.log("midiInGetNumDevs() -> 0");
-        return 0u;
-    });
-}
-
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
                             DWORD_PTR dwInstance, DWORD fdwOpen)
 {
-    return standin("midiOutOpen", [&](Session &session) {
+    const Opening how{false, uDeviceID, {dwCallback, callback_type(fdwOpen), 0, dwInstance},
+                      fdwOpen, opener_at(__builtin_return_address(0))};
+    return notifying("midiOutOpen", [&](Session &session, Notices &notices) {
         std::uintptr_t handle = 0;
-        const MMRESULT r =
-            open_port(session, {"midiOutOpen", MMSYSERR_ALLOCATED}, uDeviceID,
-                      phmo != nullptr ? &handle : nullptr, dwCallback, dwInstance, fdwOpen);
+        const MMRESULT r = open_port(session, notices, {"midiOutOpen", MMSYSERR_ALLOCATED}, how,
+                                     phmo != nullptr ? &handle : nullptr);
         if (r == MMSYSERR_NOERROR)
             *phmo = reinterpret_cast<HMIDIOUT>(handle);
         return r;
     });
 }
 
-// Only the stand-in answers this: Wine's winmm never asks a driver.
+// Only the exported function answers this: Wine's winmm never asks a driver.
 MMRESULT WINAPI midiOutGetID(HMIDIOUT hmo, LPUINT puDeviceID)
 {
-    return standin("midiOutGetID", [&](Session &session) {
-        Change c = call_change();
-        const Holder *held = use_handle(session.record(), c,
-                                        reinterpret_cast<std::uintptr_t>(hmo), "midiOutGetID");
-        const int port = held != nullptr ? static_cast<int>(held->port) : -1;
-        const MMRESULT r = session.failing()     ? session.injected_status(MMSYSERR_NODRIVER)
-                           : held == nullptr       ? MMRESULT(MMSYSERR_INVALHANDLE)
-                           : puDeviceID == nullptr ? MMRESULT(MMSYSERR_INVALPARAM)
-                                                   : session.d().ports[held->port].getid;
-        session.change(c);
-        char id[24] = "";
-        if (r == MMSYSERR_NOERROR && port >= 0) {
-            *puDeviceID = static_cast<UINT>(port);
-            std::snprintf(id, sizeof id, " id=%d", port);
-        }
-        session.log("midiOutGetID(handle=0x%llx, port=%d) -> %u%s", value_of(hmo), port, r, id);
-        return r;
+    return exported("midiOutGetID", [&](Session &session) {
+        return port_of(session, {"midiOutGetID", MMSYSERR_NODRIVER}, value(hmo), puDeviceID, false);
     });
 }
 
+// The library asks only about a port it holds open, so a query of any other
+// is its fault; a host's own program lists the ports before it opens one.
 MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR uDeviceID, LPMIDIOUTCAPSW pmoc, UINT cbmoc)
 {
-    return standin("midiOutGetDevCapsW", [&](Session &session) {
+    const bool library = opener_at(__builtin_return_address(0)) == Opener::library;
+    return exported("midiOutGetDevCapsW", [&](Session &session) {
         return query_caps(session, {"midiOutGetDevCapsW", MMSYSERR_NODRIVER}, uDeviceID, pmoc,
-                          cbmoc, true);
+                          cbmoc, library);
+    });
+}
+
+// The same record with the name in the ANSI code page, as WinMM converts it.
+MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc)
+{
+    const bool library = opener_at(__builtin_return_address(0)) == Opener::library;
+    return exported("midiOutGetDevCapsA", [&](Session &session) {
+        MIDIOUTCAPSW wide{};
+        const MMRESULT r = query_caps(session, {"midiOutGetDevCapsA", MMSYSERR_NODRIVER}, uDeviceID,
+                                      pmoc != nullptr ? &wide : nullptr, sizeof wide, library);
+        if (r == MMSYSERR_NOERROR) {
+            MIDIOUTCAPSA narrow{wide.wMid, wide.wPid, wide.vDriverVersion, {}, wide.wTechnology,
+                                wide.wVoices, wide.wNotes, wide.wChannelMask, wide.dwSupport};
+            WideCharToMultiByte(CP_ACP, 0, wide.szPname, MAXPNAMELEN, narrow.szPname,
+                                sizeof narrow.szPname, nullptr, nullptr);
+            narrow.szPname[MAXPNAMELEN - 1] = 0;
+            CopyMemory(pmoc, &narrow, cbmoc < sizeof narrow ? cbmoc : sizeof narrow);
+        }
+        return r;
     });
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg)
 {
-    return standin("midiOutShortMsg", [&](Session &session) {
-        return send_short(session, {"midiOutShortMsg", MIDIERR_NOTREADY},
-                          reinterpret_cast<std::uintptr_t>(hmo), dwMsg);
+    return exported("midiOutShortMsg", [&](Session &session) {
+        return send_short(session, {"midiOutShortMsg", MIDIERR_NOTREADY}, value(hmo), dwMsg);
+    });
+}
+
+MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
+{
+    return notifying("midiOutLongMsg", [&](Session &session, Notices &notices) {
+        return send_long(session, notices, {"midiOutLongMsg", MIDIERR_NOTREADY}, value(hmo), pmh,
+                         cbmh);
+    });
+}
+
+MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
+{
+    return exported("midiOutPrepareHeader", [&](Session &session) {
+        return prepare_header(session, {"midiOutPrepareHeader", MMSYSERR_NOMEM}, value(hmo), pmh,
+                              cbmh, false, true);
+    });
+}
+
+MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh)
+{
+    return exported("midiOutUnprepareHeader", [&](Session &session) {
+        return prepare_header(session, {"midiOutUnprepareHeader", MMSYSERR_NOMEM}, value(hmo), pmh,
+                              cbmh, false, false);
+    });
+}
+
+MMRESULT WINAPI midiOutGetVolume(HMIDIOUT hmo, LPDWORD pdwVolume)
+{
+    return exported("midiOutGetVolume", [&](Session &session) {
+        return unsupported(session, {"midiOutGetVolume", MMSYSERR_NODRIVER},
+                           Unsupported::get_volume, value(hmo), pdwVolume);
+    });
+}
+
+MMRESULT WINAPI midiOutSetVolume(HMIDIOUT hmo, DWORD dwVolume)
+{
+    (void)dwVolume;
+    return exported("midiOutSetVolume", [&](Session &session) {
+        return unsupported(session, {"midiOutSetVolume", MMSYSERR_NODRIVER},
+                           Unsupported::set_volume, value(hmo), nullptr);
+    });
+}
+
+MMRESULT WINAPI midiOutCachePatches(HMIDIOUT hmo, UINT uBank, LPWORD pwpa, UINT fuCache)
+{
+    (void)uBank, (void)fuCache;
+    return exported("midiOutCachePatches", [&](Session &session) {
+        return unsupported(session, {"midiOutCachePatches", MMSYSERR_NODRIVER},
+                           Unsupported::cache_patches, value(hmo), pwpa);
+    });
+}
+
+MMRESULT WINAPI midiOutCacheDrumPatches(HMIDIOUT hmo, UINT uPatch, LPWORD pwkya, UINT fuCache)
+{
+    (void)uPatch, (void)fuCache;
+    return exported("midiOutCacheDrumPatches", [&](Session &session) {
+        return unsupported(session, {"midiOutCacheDrumPatches", MMSYSERR_NODRIVER},
+                           Unsupported::cache_drum_patches, value(hmo), pwkya);
     });
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo)
 {
-    return standin("midiOutReset", [&](Session &session) {
-        return reset_port(session, {"midiOutReset", MMSYSERR_NODRIVER},
-                          reinterpret_cast<std::uintptr_t>(hmo));
+    return exported("midiOutReset", [&](Session &session) {
+        return reset_port(session, {"midiOutReset", MMSYSERR_NODRIVER}, value(hmo));
     });
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo)
 {
-    return standin("midiOutClose", [&](Session &session) {
-        return close_port(session, {"midiOutClose", MMSYSERR_NOMEM},
-                          reinterpret_cast<std::uintptr_t>(hmo));
+    return notifying("midiOutClose", [&](Session &session, Notices &notices) {
+        return close_port(session, notices, {"midiOutClose", MMSYSERR_NOMEM}, value(hmo), false);
     });
 }
 

@@ -4,10 +4,27 @@
 
 namespace vperiph {
 
-Record::Record(std::size_t ports)
-    : received(ports, Ring<Message, Keep::latest>(VP_KEPT_MESSAGES)), faults(VP_KEPT_FAULTS),
+Record::Record(const Description &d)
+    : received(d.ports.size(), Ring<Message, Keep::latest>(VP_KEPT_MESSAGES)),
+      delivered(d.inputs.size(), Ring<Message, Keep::latest>(VP_KEPT_MESSAGES)),
+      long_messages(d.ports.empty() && d.inputs.empty() ? 0 : kKeptLongMessages),
+      fired(d.answers.size(), 0), faults(VP_KEPT_FAULTS), events(VP_KEPT_FAULTS),
       handles(kMostOpenPorts), sets(kMostOpenSets)
 {
+}
+
+const LongMessage *long_message_of(const Record &r, const Message &m)
+{
+    const auto &kept = r.long_messages;
+    if (m.size != 0 || kept.size() == 0)
+        return nullptr;
+    const std::uint32_t low = m.bytes[0] | (m.bytes[1] << 8) | (m.bytes[2] << 16);
+    const std::uint64_t latest = kept.total() - 1;
+    const std::uint64_t back = (latest - low) & 0xFFFFFF;
+    if (back >= kept.size())
+        return nullptr;
+    const LongMessage &found = kept[kept.size() - 1 - static_cast<std::size_t>(back)];
+    return (found.number & 0xFFFFFF) == low ? &found : nullptr;
 }
 
 Change call_change()
@@ -35,7 +52,7 @@ void apply(Record &r, const Change &c)
         break;
     case Change::Holding::open:
         (c.set ? r.set_handles : r.port_handles).take(c.value);
-        list.add(Holder{c.value, c.port, c.thread, false, r.counts.calls});
+        list.add(Holder{c.value, c.port, c.thread, false, r.counts.calls, c.input, c.opener});
         r.builds += c.set ? 1 : 0;
         break;
     case Change::Holding::close:
@@ -46,8 +63,21 @@ void apply(Record &r, const Change &c)
         r.sets.thread_ended(c.thread);
         break;
     }
-    if (c.received)
-        r.received[c.port].add(c.message);
+    if (c.received || c.delivered) {
+        Message m = c.message;
+        if (c.is_long) {
+            LongMessage l = c.long_message;
+            l.number = r.long_messages.total();
+            r.long_messages.add(l);
+            m = Message{0, {static_cast<std::uint8_t>(l.number), static_cast<std::uint8_t>(l.number >> 8),
+                            static_cast<std::uint8_t>(l.number >> 16)}};
+        }
+        (c.received ? r.received : r.delivered)[c.port].add(m);
+    }
+    if (c.answer >= 0)
+        ++r.fired[static_cast<std::size_t>(c.answer)];
+    if (c.noted)
+        r.events.add(c.note);
 }
 
 Line make_line_v(const char *fmt, va_list args)

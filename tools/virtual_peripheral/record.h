@@ -37,10 +37,22 @@ struct Line {
     char text[kLineSize];
 };
 
-// The bytes of one short message as a device sees them.
+// The bytes of one short message as a device sees them; or (size 0) a long
+// message, kept in the record's long messages, whose number's low 24 bits
+// are `bytes`, so that a port's list stays as small as it was.
 struct Message {
     std::uint8_t size;
     std::uint8_t bytes[3];
+};
+
+// A long message (a SysEx, or any bytes a host sent as one), of any port: its
+// length and its first bytes.
+constexpr std::size_t kLongKept = 64;
+constexpr std::size_t kKeptLongMessages = 1024;
+struct LongMessage {
+    std::uint32_t length;
+    std::uint8_t head[kLongKept];
+    std::uint64_t number; // counted from 0 since the description was loaded
 };
 
 // A host that polls for hours must not grow the record without end: each
@@ -82,12 +94,17 @@ private:
 // latest call was made on, after the ending thread's latest (or that the call
 // the end interrupted was about), by a thread the end stopped, was in use by
 // a call in progress; any other was leaked.
+// Who opened a port handle, for the report of one left open.
+enum class Opener : std::uint8_t { library, host_through_winmm, host_redirected, unknown };
+
 struct Holder {
     std::uintptr_t value;
     unsigned port; // port handles only
     DWORD thread;
     bool thread_ended;
     std::uint64_t last_call;
+    bool input = false; // a handle of an input port
+    Opener opener = Opener::library;
 };
 
 // A list whose room is taken when it is made.
@@ -103,14 +120,16 @@ public:
                 return &h;
         return nullptr;
     }
-    // A handle of the port, the thread's own first.
-    const Holder *of_port(std::uintptr_t port, DWORD thread) const
+    // A handle of the output (or input) port, the thread's own first.
+    const Holder *of_port(std::uintptr_t port, DWORD thread, bool input = false) const
     {
         const Holder *any = nullptr;
         for (const Holder &h : items_) {
-            if (h.port == port && h.thread == thread)
+            if (h.port != port || h.input != input)
+                continue;
+            if (h.thread == thread)
                 return &h;
-            any = any == nullptr && h.port == port ? &h : any;
+            any = any == nullptr ? &h : any;
         }
         return any;
     }
@@ -152,13 +171,17 @@ struct Counts {
 
 // What the report shows; kept twice (see above).
 struct Record {
-    explicit Record(std::size_t ports);
+    explicit Record(const Description &d);
     Record(const Record &) = delete;
     Record &operator=(const Record &) = delete;
     Counts counts{};
     std::uint64_t builds = 0; // sets built, for appear= and vanish=
     std::vector<Ring<Message, Keep::latest>> received; // per port
+    std::vector<Ring<Message, Keep::latest>> delivered; // per input port
+    Ring<LongMessage, Keep::latest> long_messages;     // of all ports, in and out
+    std::vector<std::uint64_t> fired;                  // per answer
     Ring<Line, Keep::first> faults;                    // the first fault explains the others
+    Ring<Line, Keep::first> events;                    // refused opens, replies lost
     Holders handles, sets;
     HandleSpace port_handles{0x4D100001, 0x10000000}, set_handles{0x5E700001, 0x10000000};
 
@@ -205,10 +228,23 @@ struct Change {
     bool set = false;
     std::uintptr_t value = 0;
     unsigned port = 0; // of a handle opened
-    // A short message port `port` received.
-    bool received = false;
+    bool input = false;
+    Opener opener = Opener::library;
+    // A message output port `port` received, or input port `port` delivered:
+    // a short one in `message`, or `long_message` when is_long.
+    bool received = false, delivered = false, is_long = false;
     Message message{};
+    LongMessage long_message{};
+    // The answer that fired, or -1.
+    int answer = -1;
+    // A refused open or a lost reply, for the report.
+    bool noted = false;
+    Line note{};
 };
+
+// The long message a Message of size 0 stands for, while it is kept; null
+// once it was let go.
+const LongMessage *long_message_of(const Record &r, const Message &m);
 
 // A platform call's change: counts the call of this thread.
 Change call_change();

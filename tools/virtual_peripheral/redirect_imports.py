@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Copies a PE image, renaming DLLs in its import directory.
+"""Copies a PE image, renaming DLLs in its import directories.
 
-A host's own WinMM and SetupAPI must stay the system's, and on Windows
-SetupAPI is a KnownDLL that no copy beside the program replaces: so only the
-library (and the command-line tool) is pointed at the virtual peripheral, by
-the DLL names it imports. Each new name has the length of the old one, so
-only those name bytes change (and the PE checksum, when the image has one);
-the code is the shipped code.
+Points a program or DLL at the virtual peripheral by the names of the DLLs
+it imports: the shipped library and tool (WINMM.dll to vpwmm.dll,
+SETUPAPI.dll to vpsetapi.dll), or a host's own program (WINMM.dll to
+vpwmm.dll, whose other functions reach the system's winmm; SetupAPI is a
+KnownDLL on Windows, so a host's own device list stays the system's). Each
+new name has the length of the old one, so only those name bytes change (and
+the PE checksum, when the image has one); the code is the shipped code.
+Delay-loaded imports are renamed as the others are.
 
 usage: redirect_imports.py IN OUT OLD=NEW[:PROVIDER] ...
   PROVIDER, when given, is the DLL that will answer to NEW: every function the
-  image imports from OLD must be among its exports.
+  image imports from OLD, by name or by ordinal, must be among its exports.
+  A host's own program: redirect_imports.py host.exe out.exe winmm.dll=vpwmm.dll:vpwmm.dll
 
 A signed image is refused: its signature covers the import names, and a copy
 with other names would carry a signature that no longer verifies. Redirect
@@ -24,6 +27,7 @@ import sys
 import pefile
 
 IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]
+DELAY_IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]
 EXPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]
 SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
 
@@ -45,15 +49,47 @@ def parse(data, path):
         fail(f"{path}: a damaged PE image ({e})")
 
 
-def exported_names(path):
+def exported(path):
+    """{ordinal: name or None} of what a DLL exports."""
     try:
         with open(path, "rb") as f:
             pe = parse(f.read(), path)
     except OSError as e:
         fail(f"{path}: cannot be read ({e.strerror})")
-    pe.parse_data_directories(directories=[EXPORT])
-    symbols = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
-    return {s.name.decode("ascii") for s in symbols.symbols if s.name} if symbols else set()
+    try:
+        pe.parse_data_directories(directories=[EXPORT])
+    except (pefile.PEFormatError, IndexError, ValueError, struct.error) as e:
+        fail(f"{path}: a damaged export directory ({e})")
+    table = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    return {s.ordinal: s.name.decode("ascii", "replace") if s.name else None
+            for s in (table.symbols if table else [])}
+
+
+def provides(provider, entry, old, source):
+    """Refuses a provider that lacks a function the entry imports. A function
+    the provider names, imported by its ordinal, is refused too: the ordinals
+    of named functions are one build's numbering (Windows' winmm numbers its
+    own otherwise), so only an export by ordinal alone keeps its meaning."""
+    exports = exported(provider)
+    names = {n for n in exports.values() if n}
+    missing = sorted({i.name.decode("ascii", "replace") for i in entry.imports if i.name} - names)
+    by_ordinal = sorted({i.ordinal for i in entry.imports if i.name is None})
+    missing += [f"ordinal {o}" for o in by_ordinal if o not in exports]
+    if missing:
+        fail(f"{provider} lacks {', '.join(missing)}, imported from {old}")
+    named = [f"{o} ({exports[o]})" for o in by_ordinal if exports[o]]
+    if named:
+        fail(f"{source}: imports {', '.join(named)} of {old} by ordinal, a number only one "
+             f"build of {old} gives that function: import it by name")
+
+
+def name_offset(pe, entry, delayed):
+    """Where the entry's DLL name lies in the file."""
+    rva = entry.struct.szName if delayed else entry.struct.Name
+    # A delay-load descriptor of the first format holds addresses, not RVAs.
+    if delayed and not entry.struct.grAttrs & 1:
+        rva -= pe.OPTIONAL_HEADER.ImageBase
+    return pe.get_offset_from_rva(rva)
 
 
 def redirect(data, renames, providers, source):
@@ -65,30 +101,31 @@ def redirect(data, renames, providers, source):
         fail(f"{source}: signed (Authenticode): its signature would no longer verify; "
              "redirect the unsigned image, then sign the copy")
     try:
-        pe.parse_data_directories(directories=[IMPORT])
+        pe.parse_data_directories(directories=[IMPORT, DELAY_IMPORT])
     except (pefile.PEFormatError, IndexError, ValueError, struct.error) as e:
         fail(f"{source}: a damaged import directory ({e})")
     out = bytearray(data)
-    done = set()
-    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
-        old = entry.dll.decode("ascii")
+    done, renamed = set(), set()
+    entries = [(e, False) for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    entries += [(e, True) for e in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])]
+    for entry, delayed in entries:
+        old = entry.dll.decode("ascii", "replace")
         new = renames.get(old.lower())
         if new is None:
             continue
         if len(new) != len(old):
             fail(f"{source}: {new} is not as long as {old}: only same-length names keep "
                  "the layout")
-        at = pe.get_offset_from_rva(entry.struct.Name)
-        if bytes(out[at:at + len(old) + 1]) != entry.dll + b"\0":
-            fail(f"{source}: the name {old} is not where the import directory says")
-        out[at:at + len(old)] = new.encode("ascii")
+        at = name_offset(pe, entry, delayed)
+        # Two descriptors may share one name string.
+        if at not in renamed:
+            if at is None or bytes(out[at:at + len(old) + 1]) != entry.dll + b"\0":
+                fail(f"{source}: the name {old} is not where the import directory says")
+            out[at:at + len(old)] = new.encode("ascii")
+            renamed.add(at)
         done.add(old.lower())
-        provider = providers.get(old.lower())
-        if provider:
-            wanted = {i.name.decode("ascii") for i in entry.imports if i.name}
-            missing = sorted(wanted - exported_names(provider))
-            if missing:
-                fail(f"{provider} lacks {', '.join(missing)}, imported from {old}")
+        if providers.get(old.lower()):
+            provides(providers[old.lower()], entry, old, source)
     if done != set(renames):
         fail(f"{source}: does not import " + ", ".join(sorted(set(renames) - done)))
     if pe.OPTIONAL_HEADER.CheckSum != 0:

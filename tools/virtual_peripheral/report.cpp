@@ -13,6 +13,10 @@ namespace {
 
 // A long run's report shows the end of each port's traffic, not all of it.
 constexpr std::size_t kReportedMessages = 25;
+// A long message is shown whole up to this many bytes; a longer one by its
+// first kShownHead bytes and its length.
+constexpr std::size_t kShownWhole = 24;
+constexpr std::size_t kShownHead = 16;
 
 // A report asked for while the process runs.
 const Moment kNow{false, 0, nullptr, 0};
@@ -50,19 +54,40 @@ template <typename Out> void put_value(Out &out, std::uintptr_t v)
     put_hex(out, v, 1, false);
 }
 
-template <typename Out> void put_message(Out &out, const Message &m)
+template <typename Out> void put_bytes(Out &out, const std::uint8_t *bytes, std::size_t n)
 {
-    for (std::size_t b = 0; b < m.size; ++b) {
+    for (std::size_t b = 0; b < n; ++b) {
         if (b > 0)
             put(out, " ");
-        put_hex(out, m.bytes[b], 2, true);
+        put_hex(out, bytes[b], 2, true);
     }
 }
 
-template <typename Out> void put_received(Out &out, const Ring<Message, Keep::latest> &port)
+template <typename Out> void put_message(Out &out, const Record &r, const Message &m)
+{
+    if (m.size != 0) {
+        put_bytes(out, m.bytes, m.size);
+        return;
+    }
+    const LongMessage *l = long_message_of(r, m);
+    if (l == nullptr) {
+        put(out, "(a long message no longer kept)");
+    } else if (l->length <= kShownWhole) {
+        put_bytes(out, l->head, l->length);
+    } else {
+        put_bytes(out, l->head, kShownHead);
+        put(out, " ... (");
+        put_number(out, l->length);
+        put(out, " bytes)");
+    }
+}
+
+template <typename Out>
+void put_received(Out &out, const Record &r, const Ring<Message, Keep::latest> &port,
+                  const char *none = "nothing received")
 {
     if (port.size() == 0) {
-        put(out, "nothing received");
+        put(out, none);
         return;
     }
     const std::size_t from = port.size() > kReportedMessages ? port.size() - kReportedMessages : 0;
@@ -75,7 +100,7 @@ template <typename Out> void put_received(Out &out, const Ring<Message, Keep::la
     for (std::size_t m = from; m < port.size(); ++m) {
         if (m > from)
             put(out, " / ");
-        put_message(out, port[m]);
+        put_message(out, r, port[m]);
     }
 }
 
@@ -121,7 +146,16 @@ template <typename Out> void put_faults(Out &out, const Record &r, const Moment 
                 put(out, " of port ");
                 put_number(out, h.port);
             }
-            put(out, handle ? " never closed\n" : " never destroyed\n");
+            put(out, handle ? " never closed" : " never destroyed\n");
+            if (handle && h.input)
+                put(out, " (an input port's)");
+            if (handle)
+                put(out, h.opener == Opener::host_through_winmm
+                             ? " (opened by the host's own call, through Wine's winmm)\n"
+                         : h.opener == Opener::host_redirected
+                             ? " (opened by the host's own call, in its redirected program)\n"
+                         : h.opener == Opener::unknown ? " (opened through Wine's winmm)\n"
+                                                       : "\n");
         }
 }
 
@@ -149,6 +183,10 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
     put(out, "virtual peripheral: ");
     put_number(out, l.d.ports.size());
     put(out, " MIDI output port(s), ");
+    if (!l.d.inputs.empty()) {
+        put_number(out, l.d.inputs.size());
+        put(out, " MIDI input port(s), ");
+    }
     put_number(out, l.d.usb.size());
     put(out, l.d.usb.size() == 1 ? " USB entry\n" : " USB entries\n");
     put_program(out);
@@ -174,8 +212,44 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put(out, " \"");
         append_quoted(out, l.d.ports[p].name.data(), l.d.ports[p].name.size());
         put(out, "\": ");
-        put_received(out, r.received[p]);
+        put_received(out, r, r.received[p]);
         put(out, "\n");
+    }
+    for (std::size_t p = 0; p < l.d.inputs.size(); ++p) {
+        put(out, "  in ");
+        put_number(out, p);
+        put(out, " \"");
+        append_quoted(out, l.d.inputs[p].name.data(), l.d.inputs[p].name.size());
+        put(out, "\": ");
+        put_received(out, r, r.delivered[p], "nothing delivered");
+        put(out, "\n");
+    }
+    for (std::size_t a = 0; a < l.d.answers.size(); ++a) {
+        const Answer &answer = l.d.answers[a];
+        put(out, "  answer on line ");
+        put_number(out, answer.line);
+        put(out, " (port ");
+        put_number(out, answer.out);
+        put(out, " to in ");
+        put_number(out, answer.in);
+        put(out, "): ");
+        if (r.fired[a] == 0) {
+            put(out, "never asked\n");
+            continue;
+        }
+        put(out, "fired ");
+        put_number(out, r.fired[a]);
+        put(out, r.fired[a] == 1 ? " time\n" : " times\n");
+    }
+    for (std::size_t e = 0; e < r.events.size(); ++e) {
+        put(out, "  ");
+        put(out, r.events[e].text);
+        put(out, "\n");
+    }
+    if (r.events.dropped() > 0) {
+        put(out, "  ");
+        put_number(out, r.events.dropped());
+        put(out, " later refused opens and lost replies not kept\n");
     }
     const Counts &c = r.counts;
     static const struct {

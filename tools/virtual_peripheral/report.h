@@ -36,11 +36,13 @@ private:
     bool cut_ = false;
 };
 
-// Room for the longest report the limits allow: every port's line, the kept
-// faults, and a line for every handle and set that may be open.
+// Room for the longest report the limits allow: every output and input
+// port's line (25 messages, each long one shortened), every answer's line,
+// the kept faults, refused opens and lost replies, and a line for every
+// handle and set that may be open.
 constexpr std::size_t kReportRoom =
-    4096 + 2 * 32768 + kMostPorts * 512 + (VP_KEPT_FAULTS + 1) * (kLineSize + 16) +
-    (kMostOpenPorts + kMostOpenSets) * 192;
+    4096 + 2 * 32768 + 2 * kMostPorts * 2048 + kMostAnswers * 96 +
+    2 * (VP_KEPT_FAULTS + 1) * (kLineSize + 16) + (kMostOpenPorts + kMostOpenSets) * 256;
 
 void render_report(FixedText &out, const Loaded &l, const Record &r, const Moment &at);
 // The report of a process that ended while its first call was reading the

@@ -10,7 +10,7 @@ namespace vperiph {
 
 Loaded::Loaded(Description description, std::string from, std::string why)
     : d(std::move(description)), source(std::move(from)), problem(std::move(why)),
-      driver_refusal(driver_cannot_present(d)), records{Record(d.ports.size()), Record(d.ports.size())},
+      driver_refusal(driver_cannot_present(d)), records{Record(d), Record(d)},
       log(VP_KEPT_CALLS)
 {
 }

@@ -12,10 +12,23 @@
 #include <vector>
 
 #include "description.h"
+#include "device.h"
+#include "notify.h"
 #include "process.h"
 #include "record.h"
 
 namespace vperiph {
+
+// A port handle as the device sees it, beyond the record: whom to notify, and
+// an input port's buffers and start. Read and changed only under the lock.
+struct OpenPort {
+    bool input = false;
+    unsigned port = 0;
+    Client client;
+    bool started = false;
+    std::uint64_t started_at = 0; // GetTickCount64()
+    BufferQueue buffers;
+};
 
 // A description in use, with everything recorded since it was loaded.
 struct Loaded {
@@ -33,6 +46,10 @@ struct Loaded {
     // read only under the lock.
     std::map<std::uintptr_t, std::shared_ptr<const std::vector<std::uint32_t>>> members;
     std::shared_ptr<const std::vector<std::uint32_t>> latest_members;
+    // The device's live state: its open port handles, and the replies
+    // waiting for their time (replies.h). Read only under the lock.
+    std::map<std::uintptr_t, OpenPort> opens;
+    ReplyQueue replies;
 };
 
 // Makes the description the one in use, with a fresh record. Under the lock.
@@ -110,6 +127,19 @@ template <typename R, typename F> R in_session(const char *function, R failure, 
         Session session(function);
         return session.ok() ? R(f(session)) : failure;
     });
+}
+
+// The same for a call that may notify the port's client: `f` collects its
+// notifications, which are sent once the lock is let go.
+template <typename R, typename F> R in_session_notifying(const char *function, R failure, F f) noexcept
+{
+    Notices notices;
+    const R r = in_session<R>(function, failure, [&](Session &session) { return f(session, notices); });
+    guarded<int>(0, [&] {
+        notices.send();
+        return 0;
+    });
+    return r;
 }
 
 // A handle value as the call log and the faults write it.

@@ -71,8 +71,14 @@ VPERIPH_API void VPERIPH_CALL vp_clear(void);
 VPERIPH_API size_t VPERIPH_CALL vp_calls(char *buffer, size_t size);
 
 /* The bytes of the messages MIDI output port `port` received, in order: of
- * the latest VP_KEPT_MESSAGES messages. Returns their count. */
+ * the latest VP_KEPT_MESSAGES messages (of a long message, its first 64
+ * bytes, while it is among the latest 1024 long messages of all ports).
+ * Returns their count. */
 VPERIPH_API size_t VPERIPH_CALL vp_port_bytes(unsigned port, unsigned char *buffer, size_t size);
+
+/* The same for what MIDI input port `port` delivered to its clients: the
+ * replies of the description's answers. */
+VPERIPH_API size_t VPERIPH_CALL vp_in_bytes(unsigned port, unsigned char *buffer, size_t size);
 
 /* The number of messages port `port` received in all; *kept (when not null)
  * is set to how many of the latest vp_port_bytes still holds. */
