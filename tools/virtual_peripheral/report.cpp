@@ -106,6 +106,22 @@ void put_received(Out &out, const Record &r, const Ring<Message, Keep::latest> &
     }
 }
 
+// The lines a list kept, each after `lead`, then how many it did not keep.
+template <typename Out, typename List>
+void put_kept(Out &out, const List &lines, const char *lead, const char *not_kept)
+{
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        put(out, lead);
+        put(out, lines[i].text);
+        put(out, "\n");
+    }
+    if (lines.dropped() > 0) {
+        put(out, lead);
+        put_number(out, lines.dropped());
+        put(out, not_kept);
+    }
+}
+
 // Asked while the process runs, every live one is still open. As it ends,
 // the library holds a port or set only inside its own calls, so one that a
 // call in progress was about is in use: the end stopped its thread there,
@@ -127,16 +143,7 @@ bool leaked(const Holder &h, const Record &r, const Moment &at)
 
 template <typename Out> void put_faults(Out &out, const Record &r, const Moment &at)
 {
-    for (std::size_t i = 0; i < r.faults.size(); ++i) {
-        put(out, "fault: ");
-        put(out, r.faults[i].text);
-        put(out, "\n");
-    }
-    if (r.faults.dropped() > 0) {
-        put(out, "fault: ");
-        put_number(out, r.faults.dropped());
-        put(out, " later fault(s) not kept\n");
-    }
+    put_kept(out, r.faults, "fault: ", " later fault(s) not kept\n");
     for (const Holders *list : {&r.handles, &r.sets})
         for (const Holder &h : list->items()) {
             if (!leaked(h, r, at))
@@ -249,11 +256,8 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         }
         put(out, "\n");
     }
-    for (std::size_t e = 0; e < r.events.size(); ++e) {
-        put(out, "  ");
-        put(out, r.events[e].text);
-        put(out, "\n");
-    }
+    put_kept(out, r.events, "  ",
+             " later refused opens, lost replies and closes with buffers added not kept\n");
     // What was still waiting as the process ended never reached the host.
     for (std::size_t a = 0; a < l.d.answers.size() && at.process_ending; ++a) {
         if (r.waiting[a] == 0)
@@ -272,11 +276,6 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put_number(out, l.d.answers[a].in);
         put(out, one ? ": the process ended before it was due\n"
                      : ": the process ended before they were due\n");
-    }
-    if (r.events.dropped() > 0) {
-        put(out, "  ");
-        put_number(out, r.events.dropped());
-        put(out, " later refused opens, lost replies and closes with buffers added not kept\n");
     }
     const Counts &c = r.counts;
     static const struct {
