@@ -153,6 +153,12 @@ const Case kCases[] = {
       {Op::Volume, 0, 1, nullptr, MMSYSERR_NOTSUPPORTED, 0},
       {Op::Volume, 0, 0, nullptr, MMSYSERR_INVALPARAM, 0},
       call(Op::Caps, 0), call(Op::Close, 0), said("port 0 \"PERIPHRL MIDI 1\": 90 3C 40\n")}},
+    {"ClosedOrEmpty", "output: a closed handle before a null pointer; an empty long message shown",
+      kBoth, "", "",
+     {open(0, CALLBACK_NULL), bytes(Op::Prepare, 0, ""), bytes(Op::Long, 0, ""),
+      call(Op::Unprepare, 0), call(Op::Close, 0),
+      {Op::Volume, 0, 0, nullptr, MMSYSERR_INVALHANDLE, 0},
+      said("port 0 \"PERIPHRL MIDI 1\": (0 bytes)\n")}},
     {"LongFails", "output: a port option fails long messages with its status, nothing notified",
       kBoth, " long=7", "",
      {open(0, CALLBACK_FUNCTION), note(MOM_OPEN), bytes(Op::Prepare, 0, kIdentity),
@@ -172,6 +178,15 @@ const Case kCases[] = {
       call(Op::InReset, 0), note(MIM_LONGDATA, 0, kHeader, ""), call(Op::InUnprepare, 0),
       call(Op::InClose, 0),
       note(MIM_CLOSE)}},
+    {"ClosedWithBuffers",
+      "input: a close with a buffer added, whose handle Wine's winmm frees anyway, leaves neither "
+      "the buffer nor the port held",
+      kDriver, "", "",
+     {in_open(0, CALLBACK_FUNCTION), note(MIM_OPEN), call(Op::InPrepare, 0), call(Op::InAdd, 0),
+      call(Op::InStart, 0), call(Op::InClose, 0, MIDIERR_STILLPLAYING),
+      note(MIM_LONGDATA, 0, kHeader, ""), quiet(), in_open(0, CALLBACK_FUNCTION), note(MIM_OPEN),
+      call(Op::InClose, 0), note(MIM_CLOSE), said("input port 0 with 1 buffer(s) still added -> 65"),
+      said("handle faults: none")}},
     {"SysExAnswered", "answer: an identity request answered into the host's buffer", kBoth, "",
       kAnswer,
      {in_open(0, CALLBACK_FUNCTION), note(MIM_OPEN), call(Op::InPrepare, 0), call(Op::InAdd, 0),
@@ -203,6 +218,12 @@ const Case kCases[] = {
       call(Op::Close, 0), call(Op::InClose, 0), note(MIM_CLOSE),
       said("lost: the reply of the answer on line 5 to input port 0: no buffer was added"),
       said("in 0 \"PERIPHRL MIDI 1\": nothing delivered\n")}},
+    {"ReplyWaiting", "answer: a reply not due yet is counted as waiting, not as delivered",
+      kBoth, "", "answer 0 90 3C 40 reply 0 80 3C 40 after=60000\n",
+     {in_open(0, CALLBACK_NULL), call(Op::InStart, 0), open(0, CALLBACK_NULL),
+      {Op::Short, 0, 0x403C90, nullptr, 0, 0},
+      said("answer on line 5 (port 0 to in 0): fired 1 time; 1 reply not due yet\n"),
+      call(Op::Close, 0), call(Op::InStop, 0), call(Op::InClose, 0)}},
     {"OneClient",
       "a held port refuses every further open through either door; the library skips it",
       kBoth, "", "",
@@ -366,7 +387,8 @@ void fill(MIDIHDR &h, BYTE *data, const char *text)
 {
     const std::vector<BYTE> b = hex(text);
     std::memset(&h, 0, sizeof h);
-    std::memcpy(data, b.data(), b.size());
+    if (!b.empty())
+        std::memcpy(data, b.data(), b.size());
     h.lpData = reinterpret_cast<LPSTR>(data);
     h.dwBufferLength = h.dwBytesRecorded = static_cast<DWORD>(b.size());
 }

@@ -231,6 +231,13 @@ def host(arch, build, host_exe, work, wine):
             sys.exit(f"redirect_imports on {image} with {provider}: exit {result.returncode}, "
                      f"wanted '{reason}':\n{result.stderr}")
 
+    # Run from another folder, the tool finds the kit's vpwmm.dll beside itself.
+    elsewhere = os.path.join(work, "elsewhere.exe")
+    result = subprocess.run(tool + [editor, elsewhere, "winmm.dll=vpwmm.dll:vpwmm.dll"],
+                            cwd=work, capture_output=True, text=True)
+    if result.returncode != 0 or not os.path.exists(elsewhere):
+        sys.exit(f"redirect_imports run outside the kit: exit {result.returncode}\n{result.stderr}")
+
     # The guide's two lines, as printed, in the folder of the host.
     redirect, run = guide_step(os.path.join(folder, "README.md"))
     subprocess.run([sys.executable] + redirect[1:], cwd=beside, check=True)

@@ -200,7 +200,7 @@ DWORD input_message(Session &session, Notices &notices, UINT port, UINT message,
                                                     : InputControl::reset);
     }
     case MIDM_CLOSE:
-        return close_port(session, notices, {"MIDM_CLOSE", MMSYSERR_NOERROR}, user, true);
+        return close_port(session, notices, {"MIDM_CLOSE", MMSYSERR_NOERROR}, user, true, true);
     default:
         session.change(call_change());
         session.log("midMessage(port=%u, message=%u) -> %u", port, message,

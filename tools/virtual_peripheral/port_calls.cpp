@@ -106,6 +106,21 @@ const Holder *use_port(const Record &r, Change &c, std::uintptr_t handle, const 
     return held;
 }
 
+// Gives every buffer added to an input handle back, done and empty
+// (MIM_LONGDATA); how many.
+unsigned return_buffers(OpenPort &p, Notices &notices)
+{
+    unsigned returned = 0;
+    while (!p.buffers.empty()) {
+        auto *header = reinterpret_cast<MIDIHDR *>(p.buffers.take());
+        header->dwBytesRecorded = 0;
+        header->dwFlags = (header->dwFlags & ~DWORD(MHDR_INQUEUE)) | MHDR_DONE;
+        notices.add(p.client, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0);
+        ++returned;
+    }
+    return returned;
+}
+
 // The answer `bytes` ask of output port `port`, queued.
 void answer(Session &session, Change &c, unsigned port, const std::uint8_t *bytes, std::size_t n)
 {
@@ -194,7 +209,7 @@ MMRESULT open_port(Session &session, Notices &notices, Caller caller, const Open
 }
 
 MMRESULT close_port(Session &session, Notices &notices, Caller caller, std::uintptr_t handle,
-                    bool input)
+                    bool input, bool freed_anyway)
 {
     Change c = call_change();
     const Holder *held = use_port(session.record(), c, handle, caller.label, input);
@@ -202,26 +217,39 @@ MMRESULT close_port(Session &session, Notices &notices, Caller caller, std::uint
     MMRESULT r = MMSYSERR_INVALHANDLE;
     auto &opens = session.loaded().opens;
     const auto open = opens.find(handle);
-    if (held != nullptr && input && open != opens.end() && !open->second.buffers.empty()) {
+    const bool queued = held != nullptr && input && open != opens.end() && !open->second.buffers.empty();
+    unsigned returned = 0;
+    if (queued && !freed_anyway) {
         port = static_cast<int>(held->port);
         r = MIDIERR_STILLPLAYING;
     } else if (held != nullptr) {
         port = static_cast<int>(held->port);
         r = injected(session, caller);
         r = r != MMSYSERR_NOERROR ? r
+            : queued              ? MMRESULT(MIDIERR_STILLPLAYING)
             : input               ? session.d().inputs[held->port].close
                                   : session.d().ports[held->port].close;
         c.kind = &Counts::midi_closes;
         c.holding = Change::Holding::close;
         if (open != opens.end()) {
+            // The caller's handle is gone: nothing of its buffers may stay here.
+            returned = return_buffers(open->second, notices);
             if (r == MMSYSERR_NOERROR)
                 notices.add(open->second.client, input ? MIM_CLOSE : MOM_CLOSE);
             opens.erase(open);
         }
+        if (returned > 0) {
+            c.noted = true;
+            c.note = make_line("closed: %s of input port %d with %u buffer(s) still added -> %u; "
+                               "Wine's winmm lets the handle go whatever the answer, so the "
+                               "buffers were given back done and the port closed",
+                               caller.label, port, returned, r);
+        }
     }
     session.change(c);
-    session.log("%s(handle=0x%llx, port=%d) -> %u", caller.label,
-                static_cast<unsigned long long>(handle), port, r);
+    session.log("%s(handle=0x%llx, port=%d) -> %u%s", caller.label,
+                static_cast<unsigned long long>(handle), port, r,
+                returned > 0 ? " (buffers given back)" : "");
     return r;
 }
 
@@ -377,9 +405,10 @@ MMRESULT unsupported(Session &session, Caller caller, Unsupported what, std::uin
         c.value = id;
     }
     MMRESULT r = injected(session, caller);
+    // The handle first, as winmm checks it before any driver sees the call.
     r = r != MMSYSERR_NOERROR                                  ? r
-        : what == Unsupported::get_volume && pointer == nullptr ? MMRESULT(MMSYSERR_INVALPARAM)
         : !known                                               ? MMRESULT(MMSYSERR_INVALHANDLE)
+        : what == Unsupported::get_volume && pointer == nullptr ? MMRESULT(MMSYSERR_INVALPARAM)
                                                                : MMRESULT(MMSYSERR_NOTSUPPORTED);
     session.change(c);
     session.log("%s(id=0x%llx) -> %u", caller.label, static_cast<unsigned long long>(id), r);
@@ -442,14 +471,8 @@ MMRESULT control_input(Session &session, Notices &notices, Caller caller, std::u
         } else if (what != InputControl::start) {
             p.started = false;
         }
-        // Reset gives every buffer back, done and empty.
-        while (what == InputControl::reset && !p.buffers.empty()) {
-            auto *header = reinterpret_cast<MIDIHDR *>(p.buffers.take());
-            header->dwBytesRecorded = 0;
-            header->dwFlags = (header->dwFlags & ~DWORD(MHDR_INQUEUE)) | MHDR_DONE;
-            notices.add(p.client, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0);
-            ++returned;
-        }
+        if (what == InputControl::reset)
+            returned = return_buffers(p, notices);
     }
     session.change(c);
     if (what == InputControl::reset)

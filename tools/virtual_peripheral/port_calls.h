@@ -44,10 +44,13 @@ MMRESULT open_port(Session &session, Notices &notices, Caller caller, const Open
                    std::uintptr_t *handle);
 
 // Closes a handle (MOM_CLOSE or MIM_CLOSE). A failing close still releases
-// it, so a caller that closes once is never counted as leaking; an input
-// handle with buffers still added is not closed (MIDIERR_STILLPLAYING).
+// it, so a caller that closes once is never counted as leaking. An input
+// handle with buffers still added answers MIDIERR_STILLPLAYING and stays
+// open, unless freed_anyway (Wine's winmm, which frees its handle whatever
+// the driver answers): then its buffers are given back done (MIM_LONGDATA)
+// and it is closed all the same, the report saying so.
 MMRESULT close_port(Session &session, Notices &notices, Caller caller, std::uintptr_t handle,
-                    bool input);
+                    bool input, bool freed_anyway = false);
 
 // A capability query for `id`, an open handle value or a port index, of an
 // output port (caps a MIDIOUTCAPSW) or an input port (a MIDIINCAPSW). A

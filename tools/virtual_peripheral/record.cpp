@@ -8,7 +8,7 @@ Record::Record(const Description &d)
     : received(d.ports.size(), Ring<Message, Keep::latest>(VP_KEPT_MESSAGES)),
       delivered(d.inputs.size(), Ring<Message, Keep::latest>(VP_KEPT_MESSAGES)),
       long_messages(d.ports.empty() && d.inputs.empty() ? 0 : kKeptLongMessages),
-      fired(d.answers.size(), 0), faults(VP_KEPT_FAULTS), events(VP_KEPT_FAULTS),
+      fired(d.answers.size(), 0), waiting(d.answers.size(), 0), faults(VP_KEPT_FAULTS), events(VP_KEPT_FAULTS),
       handles(kMostOpenPorts), sets(kMostOpenSets)
 {
 }
@@ -76,6 +76,10 @@ void apply(Record &r, const Change &c)
     }
     if (c.answer >= 0)
         ++r.fired[static_cast<std::size_t>(c.answer)];
+    if (c.answer >= 0 && c.queued)
+        ++r.waiting[static_cast<std::size_t>(c.answer)];
+    if (c.settled >= 0 && r.waiting[static_cast<std::size_t>(c.settled)] > 0)
+        --r.waiting[static_cast<std::size_t>(c.settled)];
     if (c.noted)
         r.events.add(c.note);
 }

@@ -180,6 +180,7 @@ struct Record {
     std::vector<Ring<Message, Keep::latest>> delivered; // per input port
     Ring<LongMessage, Keep::latest> long_messages;     // of all ports, in and out
     std::vector<std::uint64_t> fired;                  // per answer
+    std::vector<std::uint64_t> waiting;                // per answer: replies not yet due
     Ring<Line, Keep::first> faults;                    // the first fault explains the others
     Ring<Line, Keep::first> events;                    // refused opens, replies lost
     Holders handles, sets;
@@ -235,8 +236,11 @@ struct Change {
     bool received = false, delivered = false, is_long = false;
     Message message{};
     LongMessage long_message{};
-    // The answer that fired, or -1.
+    // The answer that fired, or -1; its reply waits (queued) until the
+    // device's thread settles it (delivered or lost: `settled`, or -1).
     int answer = -1;
+    bool queued = false;
+    int settled = -1;
     // A refused open or a lost reply, for the report.
     bool noted = false;
     Line note{};

@@ -14,6 +14,8 @@ usage: redirect_imports.py IN OUT OLD=NEW[:PROVIDER] ...
   PROVIDER, when given, is the DLL that will answer to NEW: every function the
   image imports from OLD, by name or by ordinal, must be among its exports.
   A host's own program: redirect_imports.py host.exe out.exe winmm.dll=vpwmm.dll:vpwmm.dll
+  A PROVIDER named without a folder is taken from the current folder, else
+  from this tool's own (the kit's virtual_peripheral/).
 
 A signed image is refused: its signature covers the import names, and a copy
 with other names would carry a signature that no longer verifies. Redirect
@@ -135,6 +137,14 @@ def redirect(data, renames, providers, source):
     return bytes(out)
 
 
+def beside_tool(provider):
+    """A bare provider name missing here is the kit's, beside this tool."""
+    if not provider or os.path.dirname(provider) or os.path.exists(provider):
+        return provider
+    kit = os.path.join(os.path.dirname(os.path.abspath(__file__)), provider)
+    return kit if os.path.exists(kit) else provider
+
+
 def copy(source, target, rules):
     renames, providers = {}, {}
     for rule in rules:
@@ -145,7 +155,7 @@ def copy(source, target, rules):
         if not new.isascii():
             fail(f"{source}: {new}: a DLL name in an import directory is ASCII")
         renames[old.lower()] = new
-        providers[old.lower()] = provider
+        providers[old.lower()] = beside_tool(provider)
     try:
         with open(source, "rb") as f:
             data = f.read()

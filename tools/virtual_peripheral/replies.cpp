@@ -32,7 +32,8 @@ DWORD WINAPI reply_thread(void *)
     }
 }
 
-void wake(Session &session, Change &c)
+// False when the thread could not be started: no reply waits then.
+bool wake(Session &session, Change &c)
 {
     if (!g_started) {
         g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -42,21 +43,20 @@ void wake(Session &session, Change &c)
             session.loaded().replies.clear();
             c.noted = true;
             c.note = make_line("lost: a reply, as the device's thread could not be started");
-            return;
+            return false;
         }
         CloseHandle(thread);
         g_started = true;
     }
     SetEvent(g_wake);
+    return true;
 }
 
-void note_lost(Session &session, const Answer &a, const char *why)
+void note_lost(Session &session, Change &c, const Answer &a, const char *why)
 {
-    Change c;
     c.noted = true;
     c.note = make_line("lost: the reply of the answer on line %u to input port %u: %s", a.line,
                        a.in, why);
-    session.change(c);
     session.log("reply(line %u, in=%u) lost: %s", a.line, a.in, why);
 }
 
@@ -98,7 +98,7 @@ void queue_reply(Session &session, Change &c, unsigned answer)
                            a.line, static_cast<unsigned>(kMostWaitingReplies));
         return;
     }
-    wake(session, c);
+    c.queued = wake(session, c);
 }
 
 DWORD deliver_due_replies(Session &session, Notices &notices)
@@ -121,8 +121,11 @@ DWORD deliver_due_replies(Session &session, Notices &notices)
             whole = deliver(p, a, static_cast<DWORD>(now - p.started_at), notices, taken) || whole;
             most = taken > most ? taken : most;
         }
+        // Delivered or lost, in one change: the report as the process ends
+        // counts it as waiting until then.
+        Change c;
+        c.settled = static_cast<int>(w.answer);
         if (most > 0) {
-            Change c;
             c.delivered = true;
             c.port = a.in;
             if (a.reply[0] == 0xF0) {
@@ -133,17 +136,17 @@ DWORD deliver_due_replies(Session &session, Notices &notices)
                 c.message.size = static_cast<std::uint8_t>(a.reply.size());
                 std::memcpy(c.message.bytes, a.reply.data(), a.reply.size());
             }
-            session.change(c);
             session.log("reply(line %u, in=%u) -> %u bytes delivered", a.line, a.in,
                         static_cast<unsigned>(most));
         }
         if (!open)
-            note_lost(session, a, "the port was not open");
+            note_lost(session, c, a, "the port was not open");
         else if (!started)
-            note_lost(session, a, "the port was not started (midiInStart)");
+            note_lost(session, c, a, "the port was not started (midiInStart)");
         else if (!whole)
-            note_lost(session, a, most == 0 ? "no buffer was added (midiInAddBuffer)"
-                                            : "the buffers added could not hold all of it");
+            note_lost(session, c, a, most == 0 ? "no buffer was added (midiInAddBuffer)"
+                                               : "the buffers added could not hold all of it");
+        session.change(c);
     }
     std::uint64_t due = 0;
     if (!l.replies.next_due(due))

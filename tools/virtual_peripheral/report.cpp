@@ -72,6 +72,8 @@ template <typename Out> void put_message(Out &out, const Record &r, const Messag
     const LongMessage *l = long_message_of(r, m);
     if (l == nullptr) {
         put(out, "(a long message no longer kept)");
+    } else if (l->length == 0) {
+        put(out, "(0 bytes)");
     } else if (l->length <= kShownWhole) {
         put_bytes(out, l->head, l->length);
     } else {
@@ -246,9 +248,35 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         }
         put(out, "fired ");
         put_number(out, r.fired[a]);
-        put(out, r.fired[a] == 1 ? " time\n" : " times\n");
+        put(out, r.fired[a] == 1 ? " time" : " times");
+        if (r.waiting[a] > 0 && !at.process_ending) {
+            put(out, "; ");
+            put_number(out, r.waiting[a]);
+            put(out, r.waiting[a] == 1 ? " reply not due yet" : " replies not due yet");
+        }
+        put(out, "\n");
     }
-    put_kept(out, r.events, "  ", " later refused opens and lost replies not kept\n");
+    put_kept(out, r.events, "  ",
+             " later refused opens, lost replies and closes with buffers added not kept\n");
+    // What was still waiting as the process ended never reached the host.
+    for (std::size_t a = 0; a < l.d.answers.size() && at.process_ending; ++a) {
+        if (r.waiting[a] == 0)
+            continue;
+        const bool one = r.waiting[a] == 1;
+        put(out, "  lost: ");
+        if (!one) {
+            put_number(out, r.waiting[a]);
+            put(out, " replies");
+        } else {
+            put(out, "the reply");
+        }
+        put(out, " of the answer on line ");
+        put_number(out, l.d.answers[a].line);
+        put(out, " to input port ");
+        put_number(out, l.d.answers[a].in);
+        put(out, one ? ": the process ended before it was due\n"
+                     : ": the process ended before they were due\n");
+    }
     const Counts &c = r.counts;
     static const struct {
         const char *before;
