@@ -3,6 +3,8 @@
 #include <cwctype>
 #include <string>
 
+#include "module_path.h"
+
 namespace vperiph {
 
 namespace {
@@ -15,11 +17,7 @@ std::wstring module_name(const void *address)
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             static_cast<LPCWSTR>(address), &module))
         return {};
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return {};
-    std::wstring name(path, n);
+    std::wstring name = tools::module_path(module);
     name.erase(0, name.find_last_of(L"\\/") + 1);
     for (wchar_t &c : name)
         c = static_cast<wchar_t>(std::towlower(c));

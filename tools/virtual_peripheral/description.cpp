@@ -276,17 +276,27 @@ private:
         return true;
     }
 
-    bool port(std::string &error)
+    // The quoted name a port or in line starts with, and the limits both
+    // kinds of port share; `ports` names the kind in the plural.
+    template <typename P>
+    bool named(P &p, const char *keyword, std::size_t count, const char *ports, std::string &error)
     {
         if (tokens_.size() < 2 || !tokens_[1].quoted)
-            return fail(error, "port needs a quoted name");
-        if (d_.ports.size() == kMostPorts)
-            return fail(error, "more than " + std::to_string(kMostPorts) + " ports");
-        Port p;
+            return fail(error, std::string(keyword) + " needs a quoted name");
+        if (count == kMostPorts)
+            return fail(error, "more than " + std::to_string(kMostPorts) + " " + ports);
         p.name = tokens_[1].text;
         p.line = line_;
         if (p.name.size() > 32)
             return fail(error, "port name longer than 32 characters");
+        return true;
+    }
+
+    bool port(std::string &error)
+    {
+        Port p;
+        if (!named(p, "port", d_.ports.size(), "ports", error))
+            return false;
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!option(i, key, value, "port", error))
@@ -333,15 +343,9 @@ private:
 
     bool in_port(std::string &error)
     {
-        if (tokens_.size() < 2 || !tokens_[1].quoted)
-            return fail(error, "in needs a quoted name");
-        if (d_.inputs.size() == kMostPorts)
-            return fail(error, "more than " + std::to_string(kMostPorts) + " input ports");
         InPort p;
-        p.name = tokens_[1].text;
-        p.line = line_;
-        if (p.name.size() > 32)
-            return fail(error, "port name longer than 32 characters");
+        if (!named(p, "in", d_.inputs.size(), "input ports", error))
+            return false;
         for (std::size_t i = 2; i < tokens_.size(); ++i) {
             std::string key, value;
             if (!option(i, key, value, "in", error))

@@ -17,7 +17,6 @@ standard error with exit status 1.
 """
 import os
 import re
-import struct
 import sys
 
 # The MIDI functions the system's winmm may answer through this door: they
@@ -33,18 +32,17 @@ class Refused(Exception):
 
 
 def read_exports_of_dll(path):
-    """(ordinal, name or None) of each export of a PE image, by ordinal."""
-    import pefile
+    """(ordinal, name or None) of each export of a PE image, by ordinal, as
+    redirect_imports.py reads them (imported here only: the build's own use
+    of this script reads no PE image)."""
+    import redirect_imports
     try:
-        pe = pefile.PE(path, fast_load=True)
-        pe.parse_data_directories(
-            directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]])
-    except (OSError, pefile.PEFormatError, struct.error, ValueError) as e:
-        raise Refused(f"{path}: not a readable PE image ({e})") from e
-    table = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
-    if table is None:
+        table = redirect_imports.exported(path)
+    except redirect_imports.Refused as e:
+        raise Refused(str(e)) from e
+    if not table:
         raise Refused(f"{path}: exports nothing")
-    return sorted((s.ordinal, s.name.decode("ascii") if s.name else None) for s in table.symbols)
+    return sorted(table.items())
 
 
 def read_list(path):

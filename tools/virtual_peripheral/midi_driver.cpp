@@ -92,18 +92,27 @@ DWORD open_through_winmm(Session &session, Notices &notices, const char *label,
     return r;
 }
 
+// What both kinds of driver message meet first: a description the driver
+// cannot present is refused, and the init messages are answered (true).
+bool answered_first(Session &session, UINT message, const char *kind)
+{
+    if (!session.loaded().driver_refusal.empty())
+        refuse(session);
+    const char *name = init_message_name(message);
+    if (name == nullptr)
+        return false;
+    session.change(call_change());
+    session.log("%s%s -> 0", name, kind);
+    return true;
+}
+
 // Driver calls are never made to fail: "fail N" is refused as a description
 // is loaded.
 DWORD driver_message(Session &session, Notices &notices, UINT port, UINT message, DWORD_PTR user,
                      DWORD_PTR param1, DWORD_PTR param2, const Opening &how)
 {
-    if (!session.loaded().driver_refusal.empty())
-        refuse(session);
-    if (const char *name = init_message_name(message)) {
-        session.change(call_change());
-        session.log("%s -> 0", name);
+    if (answered_first(session, message, ""))
         return MMSYSERR_NOERROR;
-    }
     const auto header = reinterpret_cast<MIDIHDR *>(param1);
     const UINT size = static_cast<UINT>(param2);
     switch (message) {
@@ -155,13 +164,8 @@ DWORD driver_message(Session &session, Notices &notices, UINT port, UINT message
 DWORD input_message(Session &session, Notices &notices, UINT port, UINT message, DWORD_PTR user,
                     DWORD_PTR param1, DWORD_PTR param2, const Opening &how)
 {
-    if (!session.loaded().driver_refusal.empty())
-        refuse(session);
-    if (const char *name = init_message_name(message)) {
-        session.change(call_change());
-        session.log("%s (input) -> 0", name);
+    if (answered_first(session, message, " (input)"))
         return MMSYSERR_NOERROR;
-    }
     const auto header = reinterpret_cast<MIDIHDR *>(param1);
     const UINT size = static_cast<UINT>(param2);
     switch (message) {

@@ -7,37 +7,14 @@
 #include <mmsystem.h>
 
 #include "caller.h"
+#include "exported.h"
 #include "port_calls.h"
 
 using namespace vperiph;
 
-namespace {
-
-template <typename F> MMRESULT exported(const char *function, F f)
-{
-    return in_session<MMRESULT>(function, MMSYSERR_NOMEM, f);
-}
-
-template <typename F> MMRESULT notifying(const char *function, F f)
-{
-    return in_session_notifying<MMRESULT>(function, MMSYSERR_NOMEM, f);
-}
-
-std::uintptr_t value(HMIDIIN h) { return reinterpret_cast<std::uintptr_t>(h); }
-
-} // namespace
-
 extern "C" {
 
-UINT WINAPI midiInGetNumDevs(void)
-{
-    return in_session<UINT>("midiInGetNumDevs", 0, [](Session &session) {
-        const UINT n = session.failing() ? 0u : static_cast<UINT>(session.d().inputs.size());
-        session.change(call_change());
-        session.log("midiInGetNumDevs() -> %u", n);
-        return n;
-    });
-}
+UINT WINAPI midiInGetNumDevs(void) { return port_count("midiInGetNumDevs", true); }
 
 MMRESULT WINAPI midiInGetDevCapsW(UINT_PTR uDeviceID, LPMIDIINCAPSW pmic, UINT cbmic)
 {
@@ -53,13 +30,9 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
         MIDIINCAPSW wide{};
         const MMRESULT r = query_caps(session, {"midiInGetDevCapsA", MMSYSERR_NODRIVER}, uDeviceID,
                                       pmic != nullptr ? &wide : nullptr, sizeof wide, false, true);
-        if (r == MMSYSERR_NOERROR) {
-            MIDIINCAPSA narrow{wide.wMid, wide.wPid, wide.vDriverVersion, {}, wide.dwSupport};
-            WideCharToMultiByte(CP_ACP, 0, wide.szPname, MAXPNAMELEN, narrow.szPname,
-                                sizeof narrow.szPname, nullptr, nullptr);
-            narrow.szPname[MAXPNAMELEN - 1] = 0;
-            CopyMemory(pmic, &narrow, cbmic < sizeof narrow ? cbmic : sizeof narrow);
-        }
+        if (r == MMSYSERR_NOERROR)
+            copy_narrow(MIDIINCAPSA{wide.wMid, wide.wPid, wide.vDriverVersion, {}, wide.dwSupport},
+                        wide, pmic, cbmic);
         return r;
     });
 }
@@ -69,14 +42,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 {
     const Opening how{true, uDeviceID, {dwCallback, callback_type(fdwOpen), 0, dwInstance}, fdwOpen,
                       opener_at(__builtin_return_address(0))};
-    return notifying("midiInOpen", [&](Session &session, Notices &notices) {
-        std::uintptr_t handle = 0;
-        const MMRESULT r = open_port(session, notices, {"midiInOpen", MMSYSERR_ALLOCATED}, how,
-                                     phmi != nullptr ? &handle : nullptr);
-        if (r == MMSYSERR_NOERROR)
-            *phmi = reinterpret_cast<HMIDIIN>(handle);
-        return r;
-    });
+    return open_exported("midiInOpen", how, phmi);
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi)

@@ -7,57 +7,22 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <cstdio>
-
 #include "caller.h"
+#include "exported.h"
 #include "port_calls.h"
 
 using namespace vperiph;
 
-namespace {
-
-// One exported function: its body under the session, anything thrown
-// turned into the failure for want of memory.
-template <typename F> MMRESULT exported(const char *function, F f)
-{
-    return in_session<MMRESULT>(function, MMSYSERR_NOMEM, f);
-}
-
-// The same for a function that may notify the port's client.
-template <typename F> MMRESULT notifying(const char *function, F f)
-{
-    return in_session_notifying<MMRESULT>(function, MMSYSERR_NOMEM, f);
-}
-
-std::uintptr_t value(HMIDIOUT h) { return reinterpret_cast<std::uintptr_t>(h); }
-
-} // namespace
-
 extern "C" {
 
-UINT WINAPI midiOutGetNumDevs(void)
-{
-    return in_session<UINT>("midiOutGetNumDevs", 0, [](Session &session) {
-        const UINT n = session.failing() ? 0u : static_cast<UINT>(session.d().ports.size());
-        session.change(call_change());
-        session.log("midiOutGetNumDevs() -> %u", n);
-        return n;
-    });
-}
+UINT WINAPI midiOutGetNumDevs(void) { return port_count("midiOutGetNumDevs", false); }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
                             DWORD_PTR dwInstance, DWORD fdwOpen)
 {
     const Opening how{false, uDeviceID, {dwCallback, callback_type(fdwOpen), 0, dwInstance},
                       fdwOpen, opener_at(__builtin_return_address(0))};
-    return notifying("midiOutOpen", [&](Session &session, Notices &notices) {
-        std::uintptr_t handle = 0;
-        const MMRESULT r = open_port(session, notices, {"midiOutOpen", MMSYSERR_ALLOCATED}, how,
-                                     phmo != nullptr ? &handle : nullptr);
-        if (r == MMSYSERR_NOERROR)
-            *phmo = reinterpret_cast<HMIDIOUT>(handle);
-        return r;
-    });
+    return open_exported("midiOutOpen", how, phmo);
 }
 
 // Only the exported function answers this: Wine's winmm never asks a driver.
@@ -87,14 +52,11 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
         MIDIOUTCAPSW wide{};
         const MMRESULT r = query_caps(session, {"midiOutGetDevCapsA", MMSYSERR_NODRIVER}, uDeviceID,
                                       pmoc != nullptr ? &wide : nullptr, sizeof wide, library);
-        if (r == MMSYSERR_NOERROR) {
-            MIDIOUTCAPSA narrow{wide.wMid, wide.wPid, wide.vDriverVersion, {}, wide.wTechnology,
-                                wide.wVoices, wide.wNotes, wide.wChannelMask, wide.dwSupport};
-            WideCharToMultiByte(CP_ACP, 0, wide.szPname, MAXPNAMELEN, narrow.szPname,
-                                sizeof narrow.szPname, nullptr, nullptr);
-            narrow.szPname[MAXPNAMELEN - 1] = 0;
-            CopyMemory(pmoc, &narrow, cbmoc < sizeof narrow ? cbmoc : sizeof narrow);
-        }
+        if (r == MMSYSERR_NOERROR)
+            copy_narrow(MIDIOUTCAPSA{wide.wMid, wide.wPid, wide.vDriverVersion, {},
+                                     wide.wTechnology, wide.wVoices, wide.wNotes,
+                                     wide.wChannelMask, wide.dwSupport},
+                        wide, pmoc, cbmoc);
         return r;
     });
 }

@@ -386,26 +386,39 @@ MMRESULT unsupported(Session &session, Caller caller, Unsupported what, std::uin
     return r;
 }
 
+namespace {
+
+// An input call's open port: null, with the result in `r`, when the
+// description makes the call fail or the handle is no live input port's.
+OpenPort *open_input(Session &session, Change &c, Caller caller, std::uintptr_t handle, MMRESULT &r)
+{
+    const Holder *held = use_port(session.record(), c, handle, caller.label, true);
+    const auto open = session.loaded().opens.find(handle);
+    r = injected(session, caller);
+    if (r == MMSYSERR_NOERROR && (held == nullptr || open == session.loaded().opens.end()))
+        r = MMSYSERR_INVALHANDLE;
+    return r == MMSYSERR_NOERROR ? &open->second : nullptr;
+}
+
+} // namespace
+
 MMRESULT add_buffer(Session &session, Caller caller, std::uintptr_t handle, MIDIHDR *header,
                     UINT size)
 {
     Change c = call_change();
-    const Holder *held = use_port(session.record(), c, handle, caller.label, true);
-    auto &opens = session.loaded().opens;
-    const auto open = opens.find(handle);
-    MMRESULT r = injected(session, caller);
-    r = r != MMSYSERR_NOERROR                               ? r
-        : held == nullptr || open == opens.end()            ? MMRESULT(MMSYSERR_INVALHANDLE)
+    MMRESULT r = MMSYSERR_NOERROR;
+    OpenPort *open = open_input(session, c, caller, handle, r);
+    r = open == nullptr                                     ? r
         : header == nullptr || size < kSmallestHeader       ? MMRESULT(MMSYSERR_INVALPARAM)
         : header->lpData == nullptr || header->dwBufferLength == 0 ? MMRESULT(MMSYSERR_INVALPARAM)
         : (header->dwFlags & MHDR_PREPARED) == 0            ? MMRESULT(MIDIERR_UNPREPARED)
         : (header->dwFlags & MHDR_INQUEUE) != 0             ? MMRESULT(MIDIERR_STILLPLAYING)
-        : open->second.buffers.full()                       ? MMRESULT(MMSYSERR_NOMEM)
+        : open->buffers.full()                              ? MMRESULT(MMSYSERR_NOMEM)
                                                             : MMRESULT(MMSYSERR_NOERROR);
     if (r == MMSYSERR_NOERROR) {
         header->dwFlags = (header->dwFlags & ~DWORD(MHDR_DONE)) | MHDR_INQUEUE;
         header->dwBytesRecorded = 0;
-        open->second.buffers.add(reinterpret_cast<std::uintptr_t>(header));
+        open->buffers.add(reinterpret_cast<std::uintptr_t>(header));
     }
     session.change(c);
     session.log("%s(handle=0x%llx, length=%lu) -> %u", caller.label,
@@ -418,15 +431,11 @@ MMRESULT control_input(Session &session, Notices &notices, Caller caller, std::u
                        InputControl what)
 {
     Change c = call_change();
-    const Holder *held = use_port(session.record(), c, handle, caller.label, true);
-    auto &opens = session.loaded().opens;
-    const auto open = opens.find(handle);
-    MMRESULT r = injected(session, caller);
-    if (r == MMSYSERR_NOERROR && (held == nullptr || open == opens.end()))
-        r = MMSYSERR_INVALHANDLE;
+    MMRESULT r = MMSYSERR_NOERROR;
+    OpenPort *open = open_input(session, c, caller, handle, r);
     unsigned returned = 0;
-    if (r == MMSYSERR_NOERROR) {
-        OpenPort &p = open->second;
+    if (open != nullptr) {
+        OpenPort &p = *open;
         if (what == InputControl::start && !p.started) {
             p.started = true;
             p.started_at = GetTickCount64();

@@ -104,6 +104,22 @@ void put_received(Out &out, const Record &r, const Ring<Message, Keep::latest> &
     }
 }
 
+// The lines a list kept, each after `lead`, then how many it did not keep.
+template <typename Out, typename List>
+void put_kept(Out &out, const List &lines, const char *lead, const char *not_kept)
+{
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        put(out, lead);
+        put(out, lines[i].text);
+        put(out, "\n");
+    }
+    if (lines.dropped() > 0) {
+        put(out, lead);
+        put_number(out, lines.dropped());
+        put(out, not_kept);
+    }
+}
+
 // Asked while the process runs, every live one is still open. As it ends,
 // the library holds a port or set only inside its own calls, so one that a
 // call in progress was about is in use: the end stopped its thread there,
@@ -125,16 +141,7 @@ bool leaked(const Holder &h, const Record &r, const Moment &at)
 
 template <typename Out> void put_faults(Out &out, const Record &r, const Moment &at)
 {
-    for (std::size_t i = 0; i < r.faults.size(); ++i) {
-        put(out, "fault: ");
-        put(out, r.faults[i].text);
-        put(out, "\n");
-    }
-    if (r.faults.dropped() > 0) {
-        put(out, "fault: ");
-        put_number(out, r.faults.dropped());
-        put(out, " later fault(s) not kept\n");
-    }
+    put_kept(out, r.faults, "fault: ", " later fault(s) not kept\n");
     for (const Holders *list : {&r.handles, &r.sets})
         for (const Holder &h : list->items()) {
             if (!leaked(h, r, at))
@@ -241,16 +248,7 @@ template <typename Out> void put_report(Out &out, const Loaded &l, const Record 
         put_number(out, r.fired[a]);
         put(out, r.fired[a] == 1 ? " time\n" : " times\n");
     }
-    for (std::size_t e = 0; e < r.events.size(); ++e) {
-        put(out, "  ");
-        put(out, r.events[e].text);
-        put(out, "\n");
-    }
-    if (r.events.dropped() > 0) {
-        put(out, "  ");
-        put_number(out, r.events.dropped());
-        put(out, " later refused opens and lost replies not kept\n");
-    }
+    put_kept(out, r.events, "  ", " later refused opens and lost replies not kept\n");
     const Counts &c = r.counts;
     static const struct {
         const char *before;
