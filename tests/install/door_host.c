@@ -1,6 +1,6 @@
 /*
  * A host whose own WinMM calls are of several kinds: a timer, wave and MCI
- * functions, MIDI output, a MIDI stream, PlaySoundA imported by ordinal (2)
+ * functions, MIDI output, PlaySoundA imported by ordinal (2)
  * only, and (DOOR_LATE_IMPORT) midiOutGetNumDevs loaded late (on its first
  * call, as /DELAYLOAD makes it; the test marks the image's delay-load table
  * as linkers other than GNU ld do). Redirected to vpwmm.dll, each line says where its import landed:
@@ -51,8 +51,7 @@ int main(void)
     char direct[MAXERRORLENGTH];
     DWORD before, after;
     HMIDIOUT port;
-    HMIDISTRM stream;
-    UINT id = 0, ports;
+    UINT ports;
     MMRESULT r;
     UINT (WINAPI *system_wave_count)(void);
     BOOL (WINAPI *system_mci_text)(MCIERROR, LPSTR, UINT);
@@ -93,8 +92,6 @@ int main(void)
 #else
     printf("midiOutGetNumDevs: %s, %u\n", late_landed(), ports);
 #endif
-    printf("midiOutOpen of the MIDI mapper: %u\n",
-           midiOutOpen(&port, MIDI_MAPPER, 0, 0, CALLBACK_NULL));
     r = midiOutOpen(&port, 0, 0, 0, CALLBACK_NULL);
     printf("midiOutOpen: %s, %u\n", WHERE(midiOutOpen), r);
     if (r == MMSYSERR_NOERROR) {
@@ -107,7 +104,5 @@ int main(void)
     midiOutGetErrorTextA(MMSYSERR_ALLOCATED, text, sizeof text);
     printf("midiOutGetErrorTextA: %s, %s\n", WHERE(midiOutGetErrorTextA),
            text[0] != '\0' ? "a text" : "no text");
-    printf("midiStreamOpen: %s, %u\n", WHERE(midiStreamOpen),
-           midiStreamOpen(&stream, &id, 1, 0, 0, CALLBACK_NULL));
     return 0;
 }

@@ -84,33 +84,21 @@ static int wait_input(const int *counter, int want)
     }
 }
 
-static int find_output(const char *name)
+/* The index of the first output (or input) port of that name, or -1. */
+static int find_port(int input, const char *name)
 {
-    UINT i, n = midiOutGetNumDevs();
+    UINT i, n = input ? midiInGetNumDevs() : midiOutGetNumDevs();
     int found = -1;
-    printf("MIDI outputs: %u\n", n);
+    printf("MIDI %s: %u\n", input ? "inputs" : "outputs", n);
     for (i = 0; i < n; ++i) {
-        MIDIOUTCAPSA caps;
-        if (midiOutGetDevCapsA(i, &caps, sizeof caps) != MMSYSERR_NOERROR)
+        MIDIOUTCAPSA out_caps;
+        MIDIINCAPSA in_caps;
+        const char *port = input ? in_caps.szPname : out_caps.szPname;
+        if ((input ? midiInGetDevCapsA(i, &in_caps, sizeof in_caps)
+                   : midiOutGetDevCapsA(i, &out_caps, sizeof out_caps)) != MMSYSERR_NOERROR)
             continue;
-        printf("  out %u: %s\n", i, caps.szPname);
-        if (found < 0 && strcmp(caps.szPname, name) == 0)
-            found = (int)i;
-    }
-    return found;
-}
-
-static int find_input(const char *name)
-{
-    UINT i, n = midiInGetNumDevs();
-    int found = -1;
-    printf("MIDI inputs: %u\n", n);
-    for (i = 0; i < n; ++i) {
-        MIDIINCAPSA caps;
-        if (midiInGetDevCapsA(i, &caps, sizeof caps) != MMSYSERR_NOERROR)
-            continue;
-        printf("  in %u: %s\n", i, caps.szPname);
-        if (found < 0 && strcmp(caps.szPname, name) == 0)
+        printf("  %s %u: %s\n", input ? "in" : "out", i, port);
+        if (found < 0 && strcmp(port, name) == 0)
             found = (int)i;
     }
     return found;
@@ -144,8 +132,8 @@ int main(int argc, char **argv)
 
     InitializeCriticalSection(&input.lock);
     input.arrived = CreateEventA(NULL, FALSE, FALSE, NULL);
-    out_port = find_output(name);
-    in_port = find_input(name);
+    out_port = find_port(0, name);
+    in_port = find_port(1, name);
     check(out_port >= 0 && in_port >= 0, "the device's ports found", name);
     if (out_port < 0 || in_port < 0)
         return 100;

@@ -8,7 +8,11 @@
 # description and report, and with a broken and a missing description. Last,
 # the shipped library on Wine's own DLLs with the virtual peripheral's driver
 # (its MIDI side skipped, in one line, where Wine's winmm does not take it).
-# Inputs: BUILD_DIR SOURCE_DIR C_COMPILER WINE ("|"-separated) ARCH FEW_RUNS
+# Then a device editor's host (editor_host.c) through both doors a host's own
+# WinMM calls have: ports listed, open and done notifications, an identity
+# request answered on the input port, and the library's direct command
+# refused a port the host holds.
+# Inputs: BUILD_DIR SOURCE_DIR C_COMPILER WINE ("|"-separated) ARCH FEW_RUNS PYTHON
 string(REPLACE "|" ";" WINE "${WINE}")
 set(work ${BUILD_DIR}/real-host-test)
 file(REMOVE_RECURSE ${work})
@@ -18,6 +22,8 @@ set(kit ${work}/kit)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${kit})
 run(${C_COMPILER} -std=c99 -Wall -Wextra -Werror -static-libgcc -I${kit}/include
     ${CMAKE_CURRENT_LIST_DIR}/real_host.c -lwinmm -lsetupapi -o ${work}/host.exe)
+run(${C_COMPILER} -std=c99 -Wall -Wextra -Werror -static-libgcc -I${kit}/include
+    ${CMAKE_CURRENT_LIST_DIR}/editor_host.c -lwinmm -o ${work}/editor_host.exe)
 set(no_settings -E env --unset=WINEDLLOVERRIDES --unset=TARNWICK_VP_FILE
     --unset=TARNWICK_VP_REPORT)
 set(runs 0)
@@ -186,3 +192,36 @@ else()
 endif()
 message("figure: real host (${ARCH}): ${runs} runs under Wine with no DLL override; its own WinMM "
         "and SetupAPI calls as without the virtual peripheral, the library's on it")
+
+# The editor host in DIR, on the kit's description, through DOOR.
+function(run_editor door dir)
+  execute_process(COMMAND ${CMAKE_COMMAND} ${no_settings} ${ARGN} ${WINE} ${dir}/editor_host.exe
+                  WORKING_DIRECTORY ${dir} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REPLACE "\r\n" "\n" out "${out}")
+  set(report "")
+  if(EXISTS ${dir}/vperiph-report-editor_host-1.txt)
+    file(READ ${dir}/vperiph-report-editor_host-1.txt report)
+  elseif(out MATCHES "MIDI outputs: 0\n" AND door MATCHES "driver")
+    message("skipped (${ARCH}): editor host through ${door}: Wine's own winmm did not take the "
+            "virtual peripheral's driver")
+    return()
+  endif()
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "the editor host through ${door} (exit ${rc}):\n${out}\n${err}\nreport:\n${report}")
+  endif()
+  expect("${out}" "ok identity reply: F0 7E 7F 06 02 7D 01 00 02 00 01 00 00 00 F7\n" "${door}")
+  foreach(line "port 0 \"PERIPHRL MIDI 1\": F0 7E 7F 06 01 F7 / FF / 92 3C 40 / 82 3C 40 / B2 3C 40 / FF\n"
+               "refused: [^\n]* of output port 0, held open by handle "
+               "answer on line [0-9]+ \\(port 0 to in 0\\): fired 1 time\n" "handle faults: none\n")
+    expect("${report}" "${line}" "the report through ${door}")
+  endforeach()
+  message("figure: editor host (${ARCH}) through ${door}: identity request answered on the input "
+          "port; hiddirect_main 5 while the host held the port, 0 after")
+endfunction()
+file(COPY ${work}/editor_host.exe DESTINATION ${own})
+run_editor("Wine's own winmm and the driver" ${own} ${driver_path})
+set(redirected ${work}/redirected)
+file(COPY ${folder_files} DESTINATION ${redirected})
+run(${PYTHON} ${kit}/virtual_peripheral/redirect_imports.py ${work}/editor_host.exe
+    ${redirected}/editor_host.exe winmm.dll=vpwmm.dll:${kit}/virtual_peripheral/vpwmm.dll)
+run_editor("the redirected program" ${redirected})
