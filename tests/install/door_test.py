@@ -161,7 +161,10 @@ def guide_step(readme):
 def mark_delay_table(path):
     """Points the image's delay-load directory at its descriptor for winmm.dll,
     as MSVC's linker and lld do and GNU ld does not: a descriptor of the
-    RVA format (attributes 1) whose name is winmm.dll."""
+    RVA format (attributes 1) whose name is winmm.dll. The helper writes the
+    bound address into the descriptor's address table, which dlltool puts in
+    .idata: binutils 2.44 makes that section read-only (2.40 did not), so
+    its section is made writable, as those linkers' data is."""
     pe = pefile.PE(path)
     data = pe.__data__
     for section in pe.sections:
@@ -172,6 +175,8 @@ def mark_delay_table(path):
                     pe.get_string_at_rva(name, 16).lower() == b"winmm.dll":
                 entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[DELAY_IMPORT]
                 entry.VirtualAddress, entry.Size = pe.get_rva_from_offset(at), 32
+                table = pe.get_section_by_rva(struct.unpack_from("<I", data, at + 12)[0])
+                table.Characteristics |= pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"]
                 pe.write(path)
                 return
     sys.exit(f"{path}: no delay-load descriptor for winmm.dll")
