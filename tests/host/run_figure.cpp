@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "harness.h"
@@ -26,6 +27,30 @@ const char *wine_version()
     const auto get = reinterpret_cast<Version>(reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
     return get != nullptr ? get() : "not Wine";
+}
+
+// What a skipped case said, first line only: " (WHY)" or " (N: WHY; M: WHY)"
+// when the suite's cases skipped for several reasons; empty when none did.
+std::string why_skipped(const testing::TestSuite &suite)
+{
+    std::map<std::string, int> reasons;
+    for (int t = 0; t < suite.total_test_count(); ++t) {
+        const testing::TestResult &result = *suite.GetTestInfo(t)->result();
+        for (int i = 0; i < result.total_part_count(); ++i) {
+            if (!result.GetTestPartResult(i).skipped())
+                continue;
+            std::string why = result.GetTestPartResult(i).message();
+            if (why.rfind("Skipped\n", 0) == 0)
+                why.erase(0, 8);
+            ++reasons[why.substr(0, why.find('\n'))];
+            break;
+        }
+    }
+    std::string text;
+    for (const auto &[why, n] : reasons)
+        text += (text.empty() ? "" : "; ") +
+                (reasons.size() > 1 ? std::to_string(n) + ": " : std::string()) + why;
+    return text.empty() ? text : " (" + text + ")";
 }
 
 // The presence case table runs once per counterpart, as one suite each.
@@ -52,9 +77,9 @@ void direct_command_figure(const testing::TestSuite &suite)
                                                               : nullptr;
     if (counterpart == nullptr || suite.test_to_run_count() == 0)
         return;
-    std::printf("figure: direct command cases %s against %s: %d passed, %d failed, %d skipped\n",
+    std::printf("figure: direct command cases %s against %s: %d passed, %d failed, %d skipped%s\n",
                 kArch, counterpart, suite.successful_test_count(), suite.failed_test_count(),
-                suite.skipped_test_count());
+                suite.skipped_test_count(), why_skipped(suite).c_str());
 }
 
 // The door case table, once per door to the virtual peripheral.
@@ -62,9 +87,9 @@ void door_figure(const testing::TestSuite &suite)
 {
     if (std::string(suite.name()) != "Doors/DoorCase" || suite.test_to_run_count() == 0)
         return;
-    std::printf("figure: door cases %s through %s: %d passed, %d failed, %d skipped\n", kArch,
+    std::printf("figure: door cases %s through %s: %d passed, %d failed, %d skipped%s\n", kArch,
                 env_or("TARNWICK_COUNTERPART", "an unnamed door"), suite.successful_test_count(),
-                suite.failed_test_count(), suite.skipped_test_count());
+                suite.failed_test_count(), suite.skipped_test_count(), why_skipped(suite).c_str());
 }
 
 bool skipped_for(const testing::TestResult &result, const char *reason)
