@@ -502,7 +502,7 @@ protected:
         if (driver_not_taken())
             GTEST_SKIP() << kDriverNotTaken;
         if ((GetParam().doors & door()) == 0)
-            GTEST_SKIP() << "not presented through this door (the guide says so)";
+            GTEST_SKIP() << "not presented through this door, as the guide says";
     }
 };
 
