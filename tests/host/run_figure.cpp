@@ -29,23 +29,28 @@ const char *wine_version()
     return get != nullptr ? get() : "not Wine";
 }
 
-// What a skipped case said, first line only: " (WHY)" or " (N: WHY; M: WHY)"
-// when the suite's cases skipped for several reasons; empty when none did.
+// What a skipped case said, first line only; empty when it ran.
+std::string skip_reason(const testing::TestResult &result)
+{
+    for (int i = 0; i < result.total_part_count(); ++i) {
+        if (!result.GetTestPartResult(i).skipped())
+            continue;
+        std::string why = result.GetTestPartResult(i).message();
+        if (why.rfind("Skipped\n", 0) == 0)
+            why.erase(0, 8);
+        return why.substr(0, why.find('\n'));
+    }
+    return std::string();
+}
+
+// Why the suite's cases skipped: " (WHY)", or " (N: WHY; M: WHY)" for several
+// reasons; empty when none did.
 std::string why_skipped(const testing::TestSuite &suite)
 {
     std::map<std::string, int> reasons;
-    for (int t = 0; t < suite.total_test_count(); ++t) {
-        const testing::TestResult &result = *suite.GetTestInfo(t)->result();
-        for (int i = 0; i < result.total_part_count(); ++i) {
-            if (!result.GetTestPartResult(i).skipped())
-                continue;
-            std::string why = result.GetTestPartResult(i).message();
-            if (why.rfind("Skipped\n", 0) == 0)
-                why.erase(0, 8);
-            ++reasons[why.substr(0, why.find('\n'))];
-            break;
-        }
-    }
+    for (int t = 0; t < suite.total_test_count(); ++t)
+        if (suite.GetTestInfo(t)->result()->Skipped())
+            ++reasons[skip_reason(*suite.GetTestInfo(t)->result())];
     std::string text;
     for (const auto &[why, n] : reasons)
         text += (text.empty() ? "" : "; ") +
@@ -94,11 +99,7 @@ void door_figure(const testing::TestSuite &suite)
 
 bool skipped_for(const testing::TestResult &result, const char *reason)
 {
-    for (int i = 0; i < result.total_part_count(); ++i)
-        if (result.GetTestPartResult(i).skipped() &&
-            std::string(result.GetTestPartResult(i).message()).find(reason) != std::string::npos)
-            return true;
-    return false;
+    return skip_reason(result).find(reason) != std::string::npos;
 }
 
 // The cases that skipped because Wine's winmm did not take the driver, in
